@@ -1,0 +1,97 @@
+// The modem's AT port: open it (the modem may still be enumerating on USB),
+// put the line into raw 8N1 with DTR and RTS up, and close it at the end.
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "link_state.h"
+
+#ifndef MODEM_DIALMODE_DEVICE
+#define MODEM_DIALMODE_DEVICE "/dev/ttyACM2"
+#endif
+
+int port_fd;
+speed_t port_speed;
+struct termios port_settings;
+int modem_lines;
+
+constexpr char device_path[] = MODEM_DIALMODE_DEVICE;
+constexpr int open_attempts = 20;
+constexpr useconds_t open_retry_wait_us = 1000000;
+constexpr useconds_t settle_wait_us = 2000000;
+
+struct rate_code {
+    int rate;
+    speed_t code;
+};
+
+constexpr rate_code rate_codes[] = {
+    {50, B50},       {75, B75},       {110, B110},     {134, B134},
+    {150, B150},     {200, B200},     {300, B300},     {600, B600},
+    {1200, B1200},   {1800, B1800},   {2400, B2400},   {4800, B4800},
+    {9600, B9600},   {19200, B19200}, {38400, B38400}, {57600, B57600},
+    {115200, B115200},
+};
+
+// Rates nobody listed get the fastest line the table knows of.
+constexpr speed_t fallback_code = B230400;
+
+static speed_t speed_code(int rate)
+{
+    for (const rate_code &r : rate_codes)
+        if (r.rate == rate)
+            return r.code;
+    return fallback_code;
+}
+
+// Descriptor 0 is refused as well: it only comes back when standard input
+// was closed, and such a port would be mistaken for "not open".
+static void open_with_retries()
+{
+    for (int attempt = 0; attempt < open_attempts; attempt++) {
+        port_fd = open(device_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (port_fd > 0)
+            return;
+        usleep(open_retry_wait_us);
+    }
+}
+
+void serial_open(int rate)
+{
+    port_speed = speed_code(rate);
+
+    open_with_retries();
+    if (port_fd <= 0) {
+        fprintf(stderr, "Unable to open the serial port %s\n", device_path);
+        exit(-1);
+    }
+
+    // Opened non-blocking only so that a missing carrier cannot stall the
+    // open; the exchange wants reads that wait for the modem.
+    fcntl(port_fd, F_SETFL, O_RDWR);
+
+    tcgetattr(port_fd, &port_settings);
+    cfmakeraw(&port_settings);
+    cfsetispeed(&port_settings, port_speed);
+    cfsetospeed(&port_settings, port_speed);
+    port_settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB);
+    port_settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    port_settings.c_lflag &= ~static_cast<tcflag_t>(ISIG | ICANON | ECHO | ECHOE);
+    port_settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tcsetattr(port_fd, TCSANOW, &port_settings);
+
+    // Some modems ignore commands until the host asserts DTR and RTS.
+    ioctl(port_fd, TIOCMGET, &modem_lines);
+    modem_lines |= TIOCM_DTR | TIOCM_RTS;
+    ioctl(port_fd, TIOCMSET, &modem_lines);
+
+    usleep(settle_wait_us);
+}
+
+int serial_close()
+{
+    return close(port_fd);
+}

@@ -1,0 +1,252 @@
+// Plays a modem script on a pseudo-terminal, one step after another, never
+// blocking: the caller decides whether time is real or virtual.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "sim_modem.h"
+
+namespace {
+
+constexpr int64_t drain_poll_us = 10000;
+// Bytes written to the master reach the tool's queue a moment later; a drain
+// so soon after a write could see the queue empty before they land.
+constexpr int64_t drain_quiet_us = 20000;
+constexpr int64_t settle_limit_us = 500000;
+constexpr size_t tool_queue_max = 4095;
+
+void sleep_us(int64_t us)
+{
+    struct timespec ts = {static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+    nanosleep(&ts, nullptr);
+}
+
+int queued_for_tool(const sim_modem &m)
+{
+    int n = 0;
+    if (m.slave < 0 || ioctl(m.slave, FIONREAD, &n) != 0)
+        return 0;
+    return n;
+}
+
+void collect_input(sim_modem &m)
+{
+    char buf[4096];
+    for (;;) {
+        ssize_t n = m.master < 0 ? -1 : read(m.master, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        m.received.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// Under a virtual clock the tool reads right after the clock moves on, so the
+// bytes have to be in its queue before control goes back to it.
+void settle(sim_modem &m, int before, size_t written)
+{
+    size_t want = static_cast<size_t>(before) + written;
+    if (want > tool_queue_max)
+        want = tool_queue_max;
+    int64_t give_up = monotonic_us() + settle_limit_us;
+    while (static_cast<size_t>(queued_for_tool(m)) < want && monotonic_us() < give_up)
+        sleep_us(200);
+}
+
+void flush_pending(sim_modem &m, int64_t now_us)
+{
+    if (m.master < 0 || m.pending.empty())
+        return;
+    int before = m.settle_writes ? queued_for_tool(m) : 0;
+    ssize_t n = write(m.master, m.pending.data(), m.pending.size());
+    if (n <= 0)
+        return;
+    m.pending.erase(0, static_cast<size_t>(n));
+    m.last_write_us = now_us;
+    if (m.settle_writes)
+        settle(m, before, static_cast<size_t>(n));
+}
+
+bool drained(const sim_modem &m, int64_t now_us)
+{
+    return m.pending.empty() && now_us - m.last_write_us >= drain_quiet_us && queued_for_tool(m) == 0;
+}
+
+bool make_parent_dirs(const std::string &path)
+{
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        std::string dir = path.substr(0, slash);
+        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+void appear(sim_modem &m)
+{
+    if (m.device_present)
+        return;
+    make_parent_dirs(m.device);
+    unlink(m.device.c_str());
+    m.device_present = symlink(m.pts_name.c_str(), m.device.c_str()) == 0;
+}
+
+void hang_up(sim_modem &m)
+{
+    modem_capture_line(m);
+    if (m.master >= 0)
+        close(m.master);
+    if (m.slave >= 0)
+        close(m.slave);
+    m.master = m.slave = -1;
+    m.hung_up = true;
+    m.pending.clear();
+}
+
+// Plays the current step; true when it is done and the next may start.
+bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
+{
+    switch (s.kind) {
+    case step_kind::appear:
+        if (now_us < m.start_us + s.ms * 1000) {
+            wake_us = m.start_us + s.ms * 1000;
+            return false;
+        }
+        appear(m);
+        return true;
+    case step_kind::absent:
+        return true;
+    case step_kind::await: {
+        size_t lf = m.received.find('\n', m.awaited);
+        if (lf == std::string::npos)
+            return false;
+        m.awaited = lf + 1;
+        return true;
+    }
+    case step_kind::echo:
+        m.pending += m.received.substr(m.echoed, m.awaited - m.echoed);
+        m.echoed = m.awaited;
+        flush_pending(m, now_us);
+        return true;
+    case step_kind::delay:
+        if (now_us < m.step_started_us + s.ms * 1000) {
+            wake_us = m.step_started_us + s.ms * 1000;
+            return false;
+        }
+        return true;
+    case step_kind::send:
+        m.pending += s.text;
+        flush_pending(m, now_us);
+        return true;
+    case step_kind::drain:
+        if (drained(m, now_us))
+            return true;
+        wake_us = now_us + drain_poll_us;
+        return false;
+    case step_kind::listing:
+        while (m.listing_sent < s.sizes.size()) {
+            if (!drained(m, now_us)) {
+                wake_us = now_us + drain_poll_us;
+                return false;
+            }
+            m.pending.append(s.sizes[m.listing_sent], static_cast<char>('a' + m.listing_sent));
+            m.listing_sent++;
+            flush_pending(m, now_us);
+        }
+        m.listing_sent = 0;
+        return true;
+    case step_kind::flood:
+        if (m.pending.size() < tool_queue_max)
+            while (m.pending.size() < 2 * tool_queue_max)
+                m.pending += s.text;
+        flush_pending(m, now_us);
+        wake_us = now_us + drain_poll_us;
+        return false;
+    case step_kind::hangup:
+        hang_up(m);
+        return true;
+    }
+    return true;
+}
+
+} // namespace
+
+int64_t monotonic_us()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+bool modem_open(sim_modem &m, const char *device, const modem_script &script, int64_t now_us,
+                std::string &error)
+{
+    m = sim_modem{};
+    m.script = script;
+    m.device = device;
+    m.start_us = m.step_started_us = now_us;
+    m.last_write_us = now_us - drain_quiet_us;
+    m.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m.master < 0 || grantpt(m.master) != 0 || unlockpt(m.master) != 0) {
+        error = std::string("cannot make a pseudo-terminal: ") + strerror(errno);
+        return false;
+    }
+    const char *name = ptsname(m.master);
+    m.slave = name ? open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (m.slave < 0) {
+        error = std::string("cannot open the pseudo-terminal's slave: ") + strerror(errno);
+        return false;
+    }
+    m.pts_name = name;
+    fcntl(m.master, F_SETFL, O_RDWR | O_NONBLOCK);
+    bool deferred = !script.empty() && (script[0].kind == step_kind::appear ||
+                                        script[0].kind == step_kind::absent);
+    if (!deferred)
+        appear(m);
+    if (!deferred && !m.device_present) {
+        error = "cannot make " + m.device + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+int64_t modem_advance(sim_modem &m, int64_t now_us)
+{
+    collect_input(m);
+    flush_pending(m, now_us);
+    while (m.next < m.script.size()) {
+        int64_t wake_us = never;
+        if (!play(m, m.script[m.next], now_us, wake_us))
+            return wake_us;
+        m.next++;
+        m.step_started_us = now_us;
+    }
+    return m.pending.empty() ? never : now_us + drain_poll_us;
+}
+
+bool modem_awaiting_input(const sim_modem &m)
+{
+    return m.next < m.script.size() && m.script[m.next].kind == step_kind::await;
+}
+
+void modem_capture_line(sim_modem &m)
+{
+    if (m.slave >= 0 && tcgetattr(m.slave, &m.line) == 0)
+        m.line_known = true;
+}
+
+void modem_close(sim_modem &m)
+{
+    if (m.device_present)
+        unlink(m.device.c_str());
+    m.device_present = false;
+    if (m.master >= 0)
+        close(m.master);
+    if (m.slave >= 0)
+        close(m.slave);
+    m.master = m.slave = -1;
+}
