@@ -1,0 +1,270 @@
+// The tool's modules on a virtual clock: usleep is replaced by one that logs
+// each wait and moves the simulated modem on by that much virtual time, so
+// the order and length of every wait is checked without sleeping through it.
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "link_state.h"
+#include "sim_modem.h"
+
+namespace {
+
+struct wait_seen {
+    useconds_t us;
+    size_t heard;    // bytes the modem had received from the tool by then
+    int unread;      // bytes sent to the tool that it had not read yet
+    bool line_raw;   // the line already set up when the wait began
+
+    bool operator==(const wait_seen &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &o, const wait_seen &w)
+{
+    return o << "{" << w.us << " us, heard " << w.heard << ", unread " << w.unread
+             << (w.line_raw ? ", raw}" : ", cooked}");
+}
+
+sim_modem modem;
+bool modem_running;
+int64_t clock_us;
+std::vector<wait_seen> waits;
+
+const char command[] = "AT+DIALMODE=0\r\n";
+constexpr useconds_t second = 1000000;
+
+// Plays the modem as far as the clock allows, giving the tool's bytes the
+// moment they need to cross the pseudo-terminal.
+void catch_up()
+{
+    for (;;) {
+        modem_advance(modem, clock_us);
+        struct pollfd p = {modem.master, POLLIN, 0};
+        if (!modem_awaiting_input(modem) || modem.master < 0 || poll(&p, 1, 50) != 1)
+            return;
+    }
+}
+
+void play_until(int64_t until_us)
+{
+    for (int64_t wake = clock_us; wake <= until_us; wake = modem_advance(modem, clock_us))
+        clock_us = wake;
+    clock_us = until_us;
+}
+
+bool line_is_raw()
+{
+    struct termios t;
+    return modem.slave >= 0 && tcgetattr(modem.slave, &t) == 0 && !(t.c_lflag & ICANON);
+}
+
+int unread_by_tool()
+{
+    int n = 0;
+    return modem.slave >= 0 && ioctl(modem.slave, FIONREAD, &n) == 0 ? n : 0;
+}
+
+void print_waits()
+{
+    fprintf(stderr, "waits:");
+    for (const wait_seen &w : waits)
+        fprintf(stderr, " %u", w.us);
+    fprintf(stderr, "\n");
+}
+
+} // namespace
+
+extern "C" int usleep(useconds_t us)
+{
+    if (!modem_running) {
+        waits.push_back({us, 0, 0, false});
+        clock_us += us;
+        return 0;
+    }
+    catch_up();
+    waits.push_back({us, modem.received.size(), unread_by_tool(), line_is_raw()});
+    play_until(clock_us + us);
+    return 0;
+}
+
+namespace {
+
+class VirtualClock : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        static std::string why;
+        static bool entered = sandbox_enter(DEVICE_PATH, why);
+        if (!entered)
+            GTEST_SKIP() << "no private /dev for the simulated modem: " << why;
+        clock_us = 0;
+        waits.clear();
+        port_fd = 0;
+        listing_active = 0;
+        memset(reply_buf, 0, sizeof reply_buf);
+    }
+
+    void TearDown() override
+    {
+        modem_running = false;
+        if (port_fd > 0)
+            serial_close();
+        modem_close(modem);
+    }
+
+    static void start_modem(const char *script_text)
+    {
+        modem_script script;
+        std::string error;
+        ASSERT_TRUE(parse_script(script_text, script, error)) << error;
+        ASSERT_TRUE(modem_open(modem, DEVICE_PATH, script, clock_us, error)) << error;
+        modem.settle_writes = true;
+        modem_running = true;
+    }
+
+    // Runs the exchange with standard output caught.
+    static std::string exchange(const char *expected)
+    {
+        fflush(stdout);
+        FILE *caught = tmpfile();
+        int saved = dup(1);
+        dup2(fileno(caught), 1);
+        at_exchange(command, expected);
+        fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+        std::string out;
+        rewind(caught);
+        for (int c; (c = fgetc(caught)) != EOF;)
+            out += static_cast<char>(c);
+        fclose(caught);
+        return out;
+    }
+};
+
+TEST_F(VirtualClock, SettlesOnTheRawLineThenWaitsForTheAnswerThenAfterTheRead)
+{
+    start_modem("await; send \"\\r\\nOK\\r\\n\"");
+    serial_open(115200);
+    EXPECT_EQ(fcntl(port_fd, F_GETFL) & O_NONBLOCK, 0) << "reads must wait for the modem";
+    EXPECT_EQ(exchange("OK"), "\r\nOK\r\n\n");
+    EXPECT_EQ(modem.received, command);
+    const std::vector<wait_seen> expected = {
+        {2 * second, 0, 0, true},  // settle: line set up, nothing sent yet
+        {4 * second, 15, 6, true}, // the command is out, and answered at once
+        {1 * second, 15, 0, true}, // the answer has been read
+    };
+    EXPECT_EQ(waits, expected);
+    EXPECT_EQ(clock_us, 7 * int64_t{second});
+}
+
+TEST_F(VirtualClock, LateDeviceIsOpenedAtTheAttemptAfterItAppears)
+{
+    start_modem("appear 3000; await; send \"OK\"");
+    serial_open(115200);
+    EXPECT_EQ(exchange("OK"), "OK\n");
+    std::vector<useconds_t> seen;
+    for (const wait_seen &w : waits)
+        seen.push_back(w.us);
+    EXPECT_EQ(seen, (std::vector<useconds_t>{second, second, second, 2 * second, 4 * second, second}));
+}
+
+TEST_F(VirtualClock, AbsentDeviceIsTriedTwentyTimesASecondApart)
+{
+    std::string twenty = "waits:";
+    for (int i = 0; i < 20; i++)
+        twenty += " 1000000";
+    EXPECT_EXIT(
+        {
+            start_modem("absent");
+            atexit(print_waits);
+            serial_open(115200);
+        },
+        testing::ExitedWithCode(255),
+        "^Unable to open the serial port " DEVICE_PATH "\n" + twenty + "\n$");
+}
+
+TEST_F(VirtualClock, DescriptorZeroCountsAsAFailedOpen)
+{
+    start_modem("await; send \"OK\"");
+    int saved_stdin = dup(0);
+    close(0);
+    serial_open(115200);
+    dup2(saved_stdin, 0);
+    close(saved_stdin);
+    EXPECT_GT(port_fd, 0);
+    ASSERT_GE(waits.size(), 2u);
+    EXPECT_EQ(waits[0].us, second);
+    EXPECT_EQ(waits[1].us, 2 * second);
+}
+
+TEST_F(VirtualClock, ListingWaitsASecondAfterEveryChunk)
+{
+    start_modem("await; send \"AT+CFTPSLIST\\r\\n\"; listing 4095 4095 100");
+    serial_open(115200);
+    EXPECT_EQ(exchange("OK"), std::string(4095, 'a') + "\n" + std::string(4095, 'b') + "\nERROR\n");
+    std::vector<useconds_t> seen;
+    for (const wait_seen &w : waits)
+        seen.push_back(w.us);
+    EXPECT_EQ(seen, (std::vector<useconds_t>{2 * second, 4 * second, second, second, second, second}));
+    EXPECT_EQ(listing_active, 0);
+    EXPECT_EQ(std::string(reply_buf, sizeof reply_buf), std::string(sizeof reply_buf, '\0'));
+}
+
+TEST_F(VirtualClock, RatesOutsideTheTableGetTheFallbackSpeed)
+{
+    start_modem("");
+    const std::pair<int, speed_t> cases[] = {{100, B230400}, {4800, B4800}, {9600, B9600}};
+    for (const auto &[rate, code] : cases) {
+        serial_open(rate);
+        struct termios line;
+        ASSERT_EQ(tcgetattr(port_fd, &line), 0);
+        EXPECT_EQ(cfgetispeed(&line), code) << rate;
+        EXPECT_EQ(cfgetospeed(&line), code) << rate;
+        serial_close();
+        port_fd = 0;
+    }
+}
+
+TEST_F(VirtualClock, EmptyExpectedTextMatchesEvenNoReply)
+{
+    start_modem("await; hangup");
+    serial_open(115200);
+    EXPECT_EQ(exchange(""), "\n");
+}
+
+// Whatever the modem sends, the output is its text up to the first NUL (at
+// most one buffer of it) when that holds "OK", and "ERROR" otherwise.
+TEST_F(VirtualClock, AnyReplyGivesItsTextOrError)
+{
+    start_modem("");
+    serial_open(115200);
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 300; round++) {
+        std::string reply(std::uniform_int_distribution<size_t>(1, 6000)(random), '\0');
+        int zeros = std::uniform_int_distribution<int>(0, 3)(random);
+        for (char &c : reply)
+            c = static_cast<char>(std::uniform_int_distribution<int>(zeros ? 0 : 1, 255)(random));
+        if (round % 2)
+            reply.replace(std::uniform_int_distribution<size_t>(0, reply.size() - 1)(random), 2, "OK");
+
+        tcflush(modem.slave, TCIFLUSH);
+        modem.script = {{step_kind::await}, {step_kind::send, 0, reply}};
+        modem.next = 0;
+        std::string out = exchange("OK");
+
+        std::string text = reply.substr(0, std::min(reply.find('\0'), size_t{4095}));
+        std::string expected = text.find("OK") != std::string::npos ? text + "\n" : "ERROR\n";
+        ASSERT_EQ(out, expected) << "round " << round << ", reply of " << reply.size() << " bytes";
+        ASSERT_EQ(std::string(reply_buf, sizeof reply_buf), std::string(sizeof reply_buf, '\0'));
+    }
+}
+
+} // namespace

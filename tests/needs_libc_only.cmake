@@ -1,0 +1,16 @@
+# Fails unless the binary's dynamic section asks for the C library alone:
+# routers carry no C++ runtime.
+execute_process(COMMAND ${READELF} -d ${BINARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "readelf -d ${BINARY} failed")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]]*\\]" needed "${dynamic}")
+message(STATUS "NEEDED: ${needed}")
+foreach(line IN LISTS needed)
+    if(NOT line MATCHES "\\[(libc\\.so\\.[0-9]+|ld\\.so\\.1)\\]")
+        message(FATAL_ERROR "depends on more than libc: ${line}")
+    endif()
+endforeach()
+if(NOT dynamic MATCHES "libc\\.so" AND dynamic MATCHES "NEEDED")
+    message(FATAL_ERROR "no libc among: ${needed}")
+endif()

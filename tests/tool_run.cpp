@@ -1,0 +1,180 @@
+#include "tool_run.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace {
+
+double now_s()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::map<std::string, std::string> read_record(const char *path)
+{
+    std::map<std::string, std::string> facts;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t space = line.find(' ');
+        if (space != std::string::npos)
+            facts[line.substr(0, space)] = line.substr(space + 1);
+    }
+    return facts;
+}
+
+void become(uid_t user)
+{
+    if (user == 0 || getuid() != 0)
+        return;
+    gid_t group = static_cast<gid_t>(user);
+    if (setgroups(0, nullptr) != 0 || setresgid(group, group, group) != 0 ||
+        setresuid(user, user, user) != 0)
+        _exit(126);
+}
+
+int status_of(int wait_status)
+{
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+// Drains both pipes until they close or the deadline passes; closes them.
+bool collect(int out_fd, int err_fd, std::string &out, std::string &err, double deadline)
+{
+    struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string *sinks[2] = {&out, &err};
+    int open_pipes = 2;
+    while (open_pipes > 0) {
+        double left = deadline - now_s();
+        if (left <= 0) {
+            for (struct pollfd &p : fds)
+                if (p.fd >= 0)
+                    close(p.fd);
+            return false;
+        }
+        if (poll(fds, 2, static_cast<int>(left * 1000) + 1) < 0)
+            continue;
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buf[8192];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                open_pipes--;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string record_bytes(const std::string &bytes)
+{
+    std::string s = std::to_string(bytes.size()) + " \"";
+    for (char c : bytes) {
+        if (c == '\r')
+            s += "\\r";
+        else if (c == '\n')
+            s += "\\n";
+        else
+            s += c;
+    }
+    return s + "\"";
+}
+
+bool sandbox_available(std::string &why, uid_t as_user)
+{
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return false;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        become(as_user);
+        execl(SIM_PATH, SIM_PATH, "--check", nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    char buf[512];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        why.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        why += "cannot run " SIM_PATH;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+tool_run run_tool(const run_options &options)
+{
+    char record_path[] = "/tmp/modem-dialmode-record-XXXXXX";
+    int record_fd = mkstemp(record_path);
+    if (record_fd >= 0) {
+        if (options.as_user && fchown(record_fd, options.as_user, options.as_user) != 0)
+            return {};
+        close(record_fd);
+    }
+
+    std::vector<std::string> argv = {SIM_PATH, "--record", record_path, "--script", options.script,
+                                     "--", TOOL_PATH};
+    argv.insert(argv.end(), options.args.begin(), options.args.end());
+    std::vector<char *> c_argv;
+    for (std::string &a : argv)
+        c_argv.push_back(a.data());
+    c_argv.push_back(nullptr);
+
+    int out_pipe[2], err_pipe[2];
+    tool_run r;
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+        return r;
+    double start = now_s();
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        if (options.close_stdin)
+            close(0);
+        become(options.as_user);
+        execv(c_argv[0], c_argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+
+    double deadline = start + hang_bound_s;
+    r.hung = !collect(out_pipe[0], err_pipe[0], r.out, r.err, deadline);
+    int wait_status = 0;
+    while (!r.hung && waitpid(pid, &wait_status, WNOHANG) == 0) {
+        r.hung = now_s() > deadline;
+        usleep(10000);
+    }
+    if (r.hung) {
+        kill(-pid, SIGKILL);
+        waitpid(pid, &wait_status, 0);
+    }
+    r.status = status_of(wait_status);
+    r.seconds = now_s() - start;
+    r.record = read_record(record_path);
+    unlink(record_path);
+    return r;
+}
