@@ -1,0 +1,25 @@
+# Sourced by the set-up scripts: installs the Debian packages that are
+# missing, so that a fresh machine needs nothing but these scripts.
+
+# need_packages COMMAND_OR_FILE=PACKAGE...: installs PACKAGE when the command
+# is not on the PATH (or, for an absolute path, the file does not exist).
+need_packages() {
+    local missing=() item what package
+    for item in "$@"; do
+        what=${item%%=*} package=${item#*=}
+        if [[ $what == /* ]]; then [[ -e $what ]] && continue
+        else command -v "$what" >/dev/null 2>&1 && continue
+        fi
+        missing+=("$package")
+    done
+    ((${#missing[@]})) || return 0
+    if [[ $(id -u) != 0 ]]; then
+        echo "missing packages: ${missing[*]} (run as root, or install them)" >&2
+        return 1
+    fi
+    echo "installing ${missing[*]}" >&2
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build_tools=(cmake=cmake g++=g++ ninja=ninja-build readelf=binutils)
