@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Cross-builds modem-dialmode for 32-bit little-endian MIPS Linux, dynamically
+# linked (build-mipsel/) and static (build-mipsel-static/), prints the size
+# and library needs of each stripped binary, and fails when the dynamic one
+# is over the flash budget. Installs the cross compiler when it is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+need_packages cmake=cmake ninja=ninja-build mipsel-linux-gnu-g++=g++-mipsel-linux-gnu
+
+budget=6144
+for variant in dynamic static; do
+    build=build-mipsel
+    [[ $variant == static ]] && build=build-mipsel-static
+    cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
+        -DBUILD_TESTING=OFF -DMODEM_DIALMODE_WERROR=ON \
+        -DMODEM_DIALMODE_STATIC=$([[ $variant == static ]] && echo ON || echo OFF) >/dev/null
+    cmake --build "$build" >/dev/null
+    mipsel-linux-gnu-strip -o "$build/modem-dialmode.stripped" "$build/modem-dialmode"
+    size=$(stat -c %s "$build/modem-dialmode.stripped")
+    needed=$(mipsel-linux-gnu-readelf -d "$build/modem-dialmode.stripped" |
+             sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | paste -sd ' ')
+    echo "mipsel $variant: $build/modem-dialmode, stripped $size bytes, needs: ${needed:-nothing}"
+done
+
+size=$(stat -c %s build-mipsel/modem-dialmode.stripped)
+if ((size > budget)); then
+    echo "the stripped dynamic binary is $size bytes, over the $budget-byte budget" >&2
+    exit 1
+fi
