@@ -82,6 +82,23 @@ bool collect(int out_fd, int err_fd, std::string &out, std::string &err, double 
     return true;
 }
 
+// The tool under test: the host build, or the command (words separated by
+// spaces, such as an emulator and a cross-built tool) in MODEM_DIALMODE_TOOL.
+std::vector<std::string> tool_command()
+{
+    const char *from_env = getenv("MODEM_DIALMODE_TOOL");
+    std::string all = from_env && *from_env ? from_env : TOOL_PATH;
+    std::vector<std::string> words;
+    for (size_t start = 0, end; start < all.size(); start = end + 1) {
+        end = all.find(' ', start);
+        if (end == std::string::npos)
+            end = all.size();
+        if (end > start)
+            words.push_back(all.substr(start, end - start));
+    }
+    return words;
+}
+
 } // namespace
 
 std::string record_bytes(const std::string &bytes)
@@ -134,8 +151,9 @@ tool_run run_tool(const run_options &options)
         close(record_fd);
     }
 
-    std::vector<std::string> argv = {SIM_PATH, "--record", record_path, "--script", options.script,
-                                     "--", TOOL_PATH};
+    std::vector<std::string> argv = {SIM_PATH, "--record", record_path, "--script", options.script, "--"};
+    for (const std::string &word : tool_command())
+        argv.push_back(word);
     argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::vector<char *> c_argv;
     for (std::string &a : argv)
