@@ -221,7 +221,7 @@ TEST_F(VirtualClock, ListingWaitsASecondAfterEveryChunk)
 TEST_F(VirtualClock, RatesOutsideTheTableGetTheFallbackSpeed)
 {
     start_modem("");
-    const std::pair<int, speed_t> cases[] = {{100, B230400}, {4800, B4800}, {9600, B9600}};
+    const std::pair<int, speed_t> cases[] = {{100, B230400}, {4800, B230400}, {9600, B9600}};
     for (const auto &[rate, code] : cases) {
         serial_open(rate);
         struct termios line;
