@@ -20,6 +20,9 @@ constexpr useconds_t after_read_wait_us = 1000000;
 // A modem that never answers, or stops right after a full listing chunk,
 // must not hold a router's boot up for ever.
 constexpr int read_bound_ms = 10000;
+// Nor may one that never stops sending once it has started a listing: past
+// this many full chunks (256 KiB, a minute) it is taken as stuck.
+constexpr int listing_chunks_max = 64;
 
 // Reads into a buffer that is all zero, so whatever arrives stays a
 // terminated text. Nothing in time, a hang-up or a failed read all leave the
@@ -37,11 +40,14 @@ static void read_reply()
 
 // A long listing arrives in buffer-fulls: every full one is shown as it comes,
 // and the first shorter one ends the listing and is judged like any reply.
+// Past the limit nothing more is read, and the empty buffer ends the listing
+// as "ERROR".
 static void read_listing()
 {
-    while (listing_active) {
+    for (int chunks = 0; listing_active; chunks++) {
         memset(reply_buf, 0, sizeof reply_buf);
-        read_reply();
+        if (chunks < listing_chunks_max)
+            read_reply();
         if (strlen(reply_buf) == chunk_max)
             puts(reply_buf);
         else

@@ -218,6 +218,19 @@ TEST_F(VirtualClock, ListingWaitsASecondAfterEveryChunk)
     EXPECT_EQ(std::string(reply_buf, sizeof reply_buf), std::string(sizeof reply_buf, '\0'));
 }
 
+TEST_F(VirtualClock, ListingThatNeverEndsIsCutAfterSixtyFourChunks)
+{
+    start_modem("await; send \"AT+CFTPSLIST\\r\\n\"; drain; flood \"x\"");
+    serial_open(115200);
+    std::string full_chunk = std::string(4095, 'x') + "\n";
+    std::string expected;
+    for (int i = 0; i < 64; i++)
+        expected += full_chunk;
+    EXPECT_EQ(exchange("OK"), expected + "ERROR\n");
+    EXPECT_EQ(waits.size(), 3u + 64u);
+    EXPECT_EQ(listing_active, 0);
+}
+
 TEST_F(VirtualClock, RatesOutsideTheTableGetTheFallbackSpeed)
 {
     start_modem("");
