@@ -95,6 +95,24 @@ void appear(sim_modem &m)
     m.device_present = symlink(m.pts_name.c_str(), m.device.c_str()) == 0;
 }
 
+// Something other than a terminal where the tool expects its modem.
+void make_node(sim_modem &m, const std::string &kind)
+{
+    make_parent_dirs(m.device);
+    unlink(m.device.c_str());
+    const char *path = m.device.c_str();
+    if (kind == "null") {
+        m.device_present = symlink("/dev/null", path) == 0;
+    } else if (kind == "fifo") {
+        m.device_present = mkfifo(path, 0666) == 0;
+    } else {
+        int fd = open(path, O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
+        m.device_present = fd >= 0;
+        if (fd >= 0)
+            close(fd);
+    }
+}
+
 void hang_up(sim_modem &m)
 {
     modem_capture_line(m);
@@ -119,6 +137,9 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
         appear(m);
         return true;
     case step_kind::absent:
+        return true;
+    case step_kind::node:
+        make_node(m, s.text);
         return true;
     case step_kind::await: {
         size_t lf = m.received.find('\n', m.awaited);
@@ -204,7 +225,8 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
     m.pts_name = name;
     fcntl(m.master, F_SETFL, O_RDWR | O_NONBLOCK);
     bool deferred = !script.empty() && (script[0].kind == step_kind::appear ||
-                                        script[0].kind == step_kind::absent);
+                                        script[0].kind == step_kind::absent ||
+                                        script[0].kind == step_kind::node);
     if (!deferred)
         appear(m);
     if (!deferred && !m.device_present) {

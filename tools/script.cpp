@@ -144,6 +144,11 @@ bool step(cursor &c, modem_script &script)
         ok = number(c, s.ms, name.c_str());
     } else if (name == "absent") {
         s.kind = step_kind::absent;
+    } else if (name == "node") {
+        s.kind = step_kind::node;
+        s.text = word(c);
+        if (s.text != "null" && s.text != "fifo" && s.text != "file")
+            return fail(c, "node wants null, fifo or file, not '" + s.text + "'");
     } else if (name == "await") {
         s.kind = step_kind::await;
     } else if (name == "echo") {
@@ -167,7 +172,9 @@ bool step(cursor &c, modem_script &script)
     }
     if (!ok)
         return false;
-    if ((s.kind == step_kind::appear || s.kind == step_kind::absent) && !script.empty())
+    bool first_only = s.kind == step_kind::appear || s.kind == step_kind::absent ||
+                      s.kind == step_kind::node;
+    if (first_only && !script.empty())
         return fail(c, name + " must be the first step");
     if (!at_step_end(c))
         return fail(c, "unexpected '" + word(c) + "' after " + name);

@@ -42,6 +42,8 @@ const char usage_text[] =
     "Script steps, separated by ';' or new lines ('#' starts a comment):\n"
     "  appear MS       the device shows up MS ms after the start (first step)\n"
     "  absent          the device never shows up (first step)\n"
+    "  node KIND       the device is no terminal but KIND: null, fifo or file\n"
+    "                  (first step)\n"
     "  await           wait until COMMAND has sent a line\n"
     "  echo            send back what COMMAND sent\n"
     "  delay MS        wait MS milliseconds\n"

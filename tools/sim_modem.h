@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-enum class step_kind { appear, absent, await, echo, delay, send, drain, listing, flood, hangup };
+enum class step_kind { appear, absent, node, await, echo, delay, send, drain, listing, flood, hangup };
 
 struct modem_step {
     step_kind kind;
     int64_t ms = 0;            // appear, delay
-    std::string text;          // send (also fill), flood
+    std::string text;          // send (also fill), flood, node
     std::vector<size_t> sizes; // listing
 };
 
@@ -24,8 +24,11 @@ using modem_script = std::vector<modem_step>;
 // A script is a list of steps separated by ';' or new lines; '#' starts a
 // comment. Texts are in double quotes with C escapes (\r \n \t \0 \\ \" \xHH).
 //   appear MS     the device node shows up MS milliseconds after the start
-//                 (without appear or absent first, it is there from the start)
+//                 (without appear, absent or node first, it is there from the start)
 //   absent        the device node never shows up
+//   node KIND     in place of the modem, the device is something that is not
+//                 a terminal: null (the null device), fifo (a named pipe) or
+//                 file (an empty regular file)
 //   await         wait until the tool has sent a line (up to a line feed)
 //   echo          send back what the tool sent, up to the last awaited line
 //   delay MS      do nothing for MS milliseconds
