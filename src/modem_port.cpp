@@ -50,11 +50,17 @@ static speed_t speed_code(int rate)
 }
 
 // Descriptor 0 is refused as well: it only comes back when standard input
-// was closed, and such a port would be mistaken for "not open".
+// was closed, and such a port would be mistaken for "not open". A port that
+// lands on descriptor 1 (standard output was closed) is moved up and 1 closed
+// again, or the verdict meant for the console would go to the modem.
 static void open_with_retries()
 {
     for (int attempt = 0; attempt < open_attempts; attempt++) {
         port_fd = open(device_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (port_fd == 1) {
+            port_fd = fcntl(1, F_DUPFD, 3);
+            close(1);
+        }
         if (port_fd > 0)
             return;
         usleep(open_retry_wait_us);

@@ -49,29 +49,49 @@ int status_of(int wait_status)
     return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
 }
 
-// Drains both pipes until they close or the deadline passes; closes them.
-bool collect(int out_fd, int err_fd, std::string &out, std::string &err, double deadline)
+// The tool is the simulated modem's only child.
+void terminate_children(pid_t parent)
 {
-    struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string *sinks[2] = {&out, &err};
-    int open_pipes = 2;
+    std::string path = "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+    std::ifstream in(path);
+    for (pid_t child; in >> child;)
+        kill(child, SIGTERM);
+}
+
+struct sink {
+    int fd;
+    std::string *text;
+};
+
+// Drains the pipes until they close or the deadline passes, and closes them;
+// at terminate_at (when not 0) the tool is sent SIGTERM.
+bool collect(std::vector<sink> sinks, pid_t sim, double terminate_at, double deadline)
+{
+    std::vector<struct pollfd> fds;
+    for (const sink &s : sinks)
+        fds.push_back({s.fd, POLLIN, 0});
+    size_t open_pipes = fds.size();
+    bool in_time = true;
     while (open_pipes > 0) {
-        double left = deadline - now_s();
-        if (left <= 0) {
-            for (struct pollfd &p : fds)
-                if (p.fd >= 0)
-                    close(p.fd);
-            return false;
+        double now = now_s();
+        if (terminate_at > 0 && now >= terminate_at) {
+            terminate_children(sim);
+            terminate_at = 0;
         }
-        if (poll(fds, 2, static_cast<int>(left * 1000) + 1) < 0)
+        double until = terminate_at > 0 ? terminate_at : deadline;
+        if (now >= deadline) {
+            in_time = false;
+            break;
+        }
+        if (poll(fds.data(), fds.size(), static_cast<int>((until - now) * 1000) + 1) <= 0)
             continue;
-        for (int i = 0; i < 2; i++) {
+        for (size_t i = 0; i < fds.size(); i++) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
             char buf[8192];
             ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
+                sinks[i].text->append(buf, static_cast<size_t>(n));
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;
@@ -79,7 +99,10 @@ bool collect(int out_fd, int err_fd, std::string &out, std::string &err, double 
             }
         }
     }
-    return true;
+    for (struct pollfd &p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
+    return in_time;
 }
 
 // The tool under test: the host build, or the command (words separated by
@@ -164,11 +187,16 @@ tool_run run_tool(const run_options &options)
     tool_run r;
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
         return r;
+    if (options.out == stdout_kind::reader_gone)
+        close(out_pipe[0]);
     double start = now_s();
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
-        dup2(out_pipe[1], 1);
+        if (options.out == stdout_kind::closed)
+            close(1);
+        else
+            dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
         if (options.close_stdin)
             close(0);
@@ -179,8 +207,14 @@ tool_run run_tool(const run_options &options)
     close(out_pipe[1]);
     close(err_pipe[1]);
 
+    std::vector<sink> sinks = {{err_pipe[0], &r.err}};
+    if (options.out == stdout_kind::captured)
+        sinks.push_back({out_pipe[0], &r.out});
+    else if (options.out == stdout_kind::closed)
+        close(out_pipe[0]);
+    double terminate_at = options.terminate_tool_after_ms ? start + options.terminate_tool_after_ms / 1000.0 : 0;
     double deadline = start + hang_bound_s;
-    r.hung = !collect(out_pipe[0], err_pipe[0], r.out, r.err, deadline);
+    r.hung = !collect(sinks, pid, terminate_at, deadline);
     int wait_status = 0;
     while (!r.hung && waitpid(pid, &wait_status, WNOHANG) == 0) {
         r.hung = now_s() > deadline;
@@ -192,6 +226,9 @@ tool_run run_tool(const run_options &options)
     }
     r.status = status_of(wait_status);
     r.seconds = now_s() - start;
+    // The tool dies with the modem; give the kernel a moment to reap it.
+    for (int i = 0; i < 50 && (r.left_behind = kill(-pid, 0) == 0); i++)
+        usleep(10000);
     r.record = read_record(record_path);
     unlink(record_path);
     return r;

@@ -8,11 +8,19 @@
 #include <string>
 #include <vector>
 
+enum class stdout_kind {
+    captured,    // a pipe the test reads
+    closed,      // descriptor 1 closed
+    reader_gone, // a pipe whose reading end is already closed
+};
+
 struct run_options {
-    std::string script;            // what the simulated modem does
-    std::vector<std::string> args; // given to the tool
+    std::string script = {};            // what the simulated modem does
+    std::vector<std::string> args = {}; // given to the tool
     bool close_stdin = false;
     uid_t as_user = 0; // when not 0 and run by root: run as this user instead
+    stdout_kind out = stdout_kind::captured;
+    int terminate_tool_after_ms = 0; // when not 0: SIGTERM the tool then
 };
 
 struct tool_run {
@@ -20,6 +28,7 @@ struct tool_run {
     std::string err;
     int status = -1; // exit status, or 128 + the signal that ended it
     bool hung = false;
+    bool left_behind = false; // a process of the run outlived it
     double seconds = 0;
     std::map<std::string, std::string> record; // "KEY VALUE" facts from the modem
 };
