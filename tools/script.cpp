@@ -47,8 +47,8 @@ bool number(cursor &c, int64_t &value, const char *what)
 {
     std::string w = word(c);
     char *end = nullptr;
-    long long v = w.empty() ? -1 : strtoll(w.c_str(), &end, 10);
-    if (w.empty() || *end || v < 0)
+    long long v = strtoll(w.c_str(), &end, 10);
+    if (w.empty() || end == nullptr || *end != '\0' || v < 0)
         return fail(c, std::string(what) + " wants a whole number, not '" + w + "'");
     value = v;
     return true;
@@ -196,7 +196,7 @@ bool parse_script(const char *text, modem_script &script, std::string &error)
             continue;
         }
         if (!step(c, script)) {
-            error = "in step " + std::to_string(script.size() + 1) + ": " + error;
+            error.insert(0, "in step " + std::to_string(script.size() + 1) + ": ");
             return false;
         }
     }

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Static analysis of the tool (src/) and the simulated modem (tools/):
+# cppcheck, and clang-tidy with the checks in .clang-tidy. Fails on any
+# finding. Uses (or makes) the checked build's compile commands.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+need_packages "${build_tools[@]}" clang++=clang clang-tidy=clang-tidy cppcheck=cppcheck \
+    /usr/include/gtest/gtest.h=libgtest-dev
+
+build=${CHECKED_BUILD_DIR:-build-checked}
+[[ -f $build/compile_commands.json ]] ||
+    CXX=clang++ cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_FUZZ=ON >/dev/null
+
+echo "== cppcheck"
+cppcheck --std=c++20 --enable=warning,style,performance,portability --error-exitcode=1 \
+    --inline-suppr --quiet --suppressions-list=.cppcheck-suppressions -I src -I tools src tools
+echo "== clang-tidy"
+if ! findings=$(clang-tidy -p "$build" --quiet src/*.cpp tools/*.cpp 2>&1); then
+    grep -v 'warnings generated' <<<"$findings"
+    exit 1
+fi
+echo "static analysis: clean"
