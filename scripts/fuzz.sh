@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the checked build (clang, ASan, UBSan, libFuzzer) if needed and runs
+# the exchange fuzzer for FUZZ_SECONDS (default 60), starting from the
+# committed seeds. Fails on any crash or broken invariant; the input that
+# broke it is left as BUILD/fuzz/crash-*.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+. scripts/packages.sh
+need_packages "${build_tools[@]}" clang++=clang =libclang-rt-14-dev \
+    /usr/include/gtest/gtest.h=libgtest-dev
+
+build=${CHECKED_BUILD_DIR:-build-checked}
+CXX=clang++ cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_FUZZ=ON -DMODEM_DIALMODE_WERROR=ON >/dev/null
+cmake --build "$build" --target fuzz_exchange >/dev/null
+fuzzer=$(cd "$build" && pwd)/tests/fuzz_exchange
+mkdir -p "$build/fuzz/corpus"
+cd "$build/fuzz"
+"$fuzzer" -max_total_time="${FUZZ_SECONDS:-60}" -max_len=20000 \
+    -dict="$root/tests/fuzz_exchange.dict" -print_final_stats=1 \
+    corpus "$root/tests/fuzz_seeds" 2>&1 | grep -E '^(stat::|Done|==|SUMMARY|fuzz_exchange:)'
