@@ -1,14 +1,18 @@
 # Sourced by the set-up scripts: installs the Debian packages that are
 # missing, so that a fresh machine needs nothing but these scripts.
 
-# need_packages COMMAND_OR_FILE=PACKAGE...: installs PACKAGE when the command
-# is not on the PATH (or, for an absolute path, the file does not exist).
+# need_packages WHAT=PACKAGE...: installs PACKAGE when WHAT is missing. WHAT
+# is a command on the PATH, an absolute path, or empty for the package itself.
 need_packages() {
     local missing=() item what package
     for item in "$@"; do
         what=${item%%=*} package=${item#*=}
-        if [[ $what == /* ]]; then [[ -e $what ]] && continue
-        else command -v "$what" >/dev/null 2>&1 && continue
+        if [[ -z $what ]]; then
+            dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' && continue
+        elif [[ $what == /* ]]; then
+            [[ -e $what ]] && continue
+        else
+            command -v "$what" >/dev/null 2>&1 && continue
         fi
         missing+=("$package")
     done

@@ -1,21 +1,39 @@
 #!/usr/bin/env bash
-# Builds the tool, the simulated modem and the tests, cross-builds the tool
-# for mipsel, then runs the whole suite: the host binary, the mipsel binary
-# under qemu-user, and the mipsel binary on a Malta kernel in qemu-system.
-# Installs what it needs on a fresh Debian machine.
+# The whole test suite. Installs what it needs on a fresh Debian machine.
+#  1. static analysis of src/ and tools/ (cppcheck, clang-tidy);
+#  2. a checked build (clang, AddressSanitizer, UndefinedBehaviorSanitizer,
+#     libFuzzer): the host suite under the sanitizers, then the exchange
+#     fuzzer for FUZZ_SECONDS (default 60);
+#  3. the mipsel cross builds, within their size budget;
+#  4. the shipped host build: the host suite, valgrind's memcheck, and the
+#     mipsel binary under qemu-user and on a Malta kernel in qemu-system.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 need_packages "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
+    clang++=clang =libclang-rt-14-dev clang-tidy=clang-tidy cppcheck=cppcheck valgrind=valgrind \
     mipsel-linux-gnu-g++=g++-mipsel-linux-gnu qemu-mipsel=qemu-user \
     qemu-system-mipsel=qemu-system-mips cpio=cpio
 
+# Most cases sleep through the tool's fixed waits, so many run at once.
+run_suite() { ctest --test-dir "$1" --output-on-failure -j 24; }
+
+checked=${CHECKED_BUILD_DIR:-build-checked}
+CXX=clang++ cmake -S . -B "$checked" -G Ninja -DMODEM_DIALMODE_FUZZ=ON -DMODEM_DIALMODE_WERROR=ON
+cmake --build "$checked"
+scripts/analyse.sh
+echo "== the host suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+run_suite "$checked"
+echo "== fuzzing the exchange"
+scripts/fuzz.sh
+
+echo "== mipsel cross builds"
 scripts/cross-build.sh
 
+echo "== the shipped build: host, memcheck, qemu-user and qemu-system suites"
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON \
     -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
     -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/build-mipsel-static/modem-dialmode"
 cmake --build "$build"
-# Most cases sleep through the tool's fixed waits, so many run at once.
-ctest --test-dir "$build" --output-on-failure -j 24
+run_suite "$build"
