@@ -142,10 +142,14 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
         make_node(m, s.text);
         return true;
     case step_kind::await: {
-        size_t lf = m.received.find('\n', m.awaited);
-        if (lf == std::string::npos)
+        // A modem ends a command line at its carriage return; a line feed
+        // that comes with it belongs to the same line.
+        size_t end = m.received.find_first_of("\r\n", m.awaited);
+        if (end == std::string::npos)
             return false;
-        m.awaited = lf + 1;
+        if (m.received.compare(end, 2, "\r\n") == 0)
+            end++;
+        m.awaited = end + 1;
         return true;
     }
     case step_kind::echo:

@@ -29,7 +29,8 @@ using modem_script = std::vector<modem_step>;
 //   node KIND     in place of the modem, the device is something that is not
 //                 a terminal: null (the null device), fifo (a named pipe) or
 //                 file (an empty regular file)
-//   await         wait until the tool has sent a line (up to a line feed)
+//   await         wait until the tool has sent a line (up to a carriage return
+//                 or line feed; a "\r\n" pair counts as one end)
 //   echo          send back what the tool sent, up to the last awaited line
 //   delay MS      do nothing for MS milliseconds
 //   send TEXT     send TEXT
