@@ -2,11 +2,13 @@
 # Cross-builds modem-dialmode for 32-bit little-endian MIPS Linux, dynamically
 # linked (build-mipsel/) and static (build-mipsel-static/), prints the size
 # and library needs of each stripped binary, and fails when the dynamic one
-# is over the flash budget. Installs the cross compiler when it is missing.
+# is over the flash budget. Packages the dynamic one as a mipsel .deb in
+# build-mipsel/packages/. Installs the cross compiler when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-need_packages cmake=cmake ninja=ninja-build mipsel-linux-gnu-g++=g++-mipsel-linux-gnu
+need_packages cmake=cmake ninja=ninja-build mipsel-linux-gnu-g++=g++-mipsel-linux-gnu \
+    dpkg-deb=dpkg
 
 budget=6144
 for variant in dynamic static; do
@@ -22,6 +24,9 @@ for variant in dynamic static; do
              sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | paste -sd ' ')
     echo "mipsel $variant: $build/modem-dialmode, stripped $size bytes, needs: ${needed:-nothing}"
 done
+
+cpack --config build-mipsel/CPackConfig.cmake -B build-mipsel/packages >/dev/null
+echo "mipsel package: $(ls build-mipsel/packages/*.deb)"
 
 size=$(stat -c %s build-mipsel/modem-dialmode.stripped)
 if ((size > budget)); then

@@ -5,15 +5,16 @@
 #     libFuzzer): the host suite under the sanitizers, then the exchange
 #     fuzzer for FUZZ_SECONDS (default 60);
 #  3. the mipsel cross builds, within their size budget;
-#  4. the shipped host build: the host suite, valgrind's memcheck, and the
-#     mipsel binary under qemu-user and on a Malta kernel in qemu-system.
+#  4. the shipped host build: the host suite, valgrind's memcheck, the
+#     Debian packages, and the mipsel binary under qemu-user and on a Malta
+#     kernel in qemu-system.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 need_packages "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
     clang++=clang =libclang-rt-14-dev clang-tidy=clang-tidy cppcheck=cppcheck valgrind=valgrind \
     mipsel-linux-gnu-g++=g++-mipsel-linux-gnu qemu-mipsel=qemu-user \
-    qemu-system-mipsel=qemu-system-mips cpio=cpio
+    qemu-system-mipsel=qemu-system-mips cpio=cpio man=man-db dpkg-shlibdeps=dpkg-dev
 
 # Most cases sleep through the tool's fixed waits, so many run at once.
 run_suite() { ctest --test-dir "$1" --output-on-failure -j 24; }
@@ -30,10 +31,11 @@ scripts/fuzz.sh
 echo "== mipsel cross builds"
 scripts/cross-build.sh
 
-echo "== the shipped build: host, memcheck, qemu-user and qemu-system suites"
+echo "== the shipped build: host, memcheck, package, qemu-user and qemu-system suites"
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON \
     -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
-    -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/build-mipsel-static/modem-dialmode"
+    -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/build-mipsel-static/modem-dialmode" \
+    -DMODEM_DIALMODE_TARGET_PACKAGE="$(ls "$PWD"/build-mipsel/packages/modem-dialmode_*_mipsel.deb)"
 cmake --build "$build"
 run_suite "$build"

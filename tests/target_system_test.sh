@@ -53,17 +53,14 @@ timeout 240 "$sim" --record "$work/record" \
         -chardev file,id=console,path="$work/console.log" -serial chardev:console \
         -chardev serial,id=modem,path=/dev/ttyACM2 -serial chardev:modem || status=$?
 
-failures=0
+. "$here/checks.sh"
 fact() { # the guest's line "@@ NAME VALUE", VALUE trimmed
     sed -n "s/^@@ $1 *//p" "$work/console.log" | tr -d '\r' | head -n 1 | sed 's/ *$//'
-}
-check() { # check WHAT ACTUAL PATTERN: ACTUAL must match the extended regex PATTERN
-    if [[ $2 =~ $3 ]]; then echo "ok: $1"; else echo "FAILED: $1: got '$2', wanted /$3/"; failures=$((failures + 1)); fi
 }
 check "qemu ended by the guest's reboot" "$status" '^0$'
 
 if [[ $mode == present ]]; then
-    reply=$(printf 'AT+DIALMODE=0\r\n\r\nOK\r\n\n' | od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ *//; s/ *$//')
+    reply=$(hex 'AT+DIALMODE=0\r\n\r\nOK\r\n\n')
     check "exit status" "$(fact status)" '^0$'
     check "standard output (hex)" "$(fact stdout)" "^$reply\$"
     check "standard error" "$(fact stderr)" '^$'

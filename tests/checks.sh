@@ -1,0 +1,16 @@
+# Sourced by the shell tests: named checks that count failures, so that a
+# test reports every broken expectation, not only the first.
+failures=0
+
+# check WHAT ACTUAL PATTERN: ACTUAL must match the extended regex PATTERN.
+check() {
+    if [[ $2 =~ $3 ]]; then
+        echo "ok: $1"
+    else
+        echo "FAILED: $1: got '$2', wanted /$3/"
+        failures=$((failures + 1))
+    fi
+}
+
+# hex BYTES...: the bytes printf makes of its arguments, as od prints them.
+hex() { printf "$@" | od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ *//; s/ *$//'; }
