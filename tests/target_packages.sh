@@ -8,19 +8,14 @@ cache=$1
 [[ -s $cache/vmlinuz && -s $cache/busybox ]] && exit 0
 
 debs=$cache/debs
+apt=$(cd "$(dirname "$0")/../scripts" && pwd)/mipsel-apt.sh
 fetch() {
-    local apt_dir=$cache/apt kernel
-    mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$debs"
-    # A private package list for mipsel, so that the machine's own apt set-up
-    # (and its list of architectures) is left alone.
-    local apt_opts=(-q -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
-                    -o APT::Architecture=mipsel -o APT::Architectures::=mipsel
-                    -o APT::Sandbox::User=root -o Debug::NoLocking=1)
-    apt-get "${apt_opts[@]}" update >/dev/null
-    kernel=$(apt-cache "${apt_opts[@]}" depends linux-image-4kc-malta |
+    local kernel
+    mkdir -p "$debs"
+    kernel=$("$apt" "$cache" apt-cache depends linux-image-4kc-malta |
              sed -n 's/^ *Depends: \(linux-image-[0-9].*-4kc-malta\)$/\1/p' | head -n 1)
     [[ -n $kernel ]] || { echo "no Malta kernel package found" >&2; exit 1; }
-    (cd "$debs" && apt-get "${apt_opts[@]}" download "$kernel" busybox-static >/dev/null)
+    (cd "$debs" && "$apt" "$cache" apt-get download "$kernel" busybox-static >/dev/null)
     echo "fetched $kernel and busybox-static into $debs"
 }
 compgen -G "$debs/linux-image-*-4kc-malta_*.deb" >/dev/null &&

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Benchmark: one AT exchange with the simulated modem (it echoes the command
+# and answers OK after 100 ms), made by this tool (the host build, and the
+# mipsel build under qemu-user) and by the tools people use for one AT
+# command from a script: chat, socat, busybox microcom and modem-cmd.
+#
+# For each: wall time (median and range over REPEATS runs), of which the
+# waits the tool is told or built to make, CPU time (user + system), peak
+# resident memory, system calls (one traced run) and the stripped binary size
+# on x86-64 and on mipsel (the peers' mipsel binaries from Debian's archive).
+# Writes build-bench/bench/results.md and results.png. Not part of the tests.
+#   bench/run.sh [REPEATS]      (default 5)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+. scripts/packages.sh
+need_packages "${build_tools[@]}" strace=strace gnuplot=gnuplot-nox \
+    chat=ppp socat=socat busybox=busybox modem-cmd=modem-cmd \
+    qemu-mipsel=qemu-user mipsel-linux-gnu-g++=g++-mipsel-linux-gnu
+
+repeats=${1:-5}
+build=$root/build-bench
+out=$build/bench
+mkdir -p "$out/runs"
+cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" >/dev/null
+g++ -std=c++20 -O2 -Wall -Wextra -o "$build/measure" bench/measure.cpp
+scripts/cross-build.sh >/dev/null
+sim=$build/tools/sim-modem
+device=/dev/ttyACM2
+script='await; echo; delay 100; send "\r\nOK\r\n"'
+printf 'AT+DIALMODE=0\r\n' >"$out/runs/command"
+
+# name | success | fixed waits (ms) | x86-64 binary | mipsel package:path | command
+# Success is "output" (the OK reaches standard output) or "status" (chat
+# talks on the line itself and tells by its exit status). The command runs
+# inside the simulated modem's private /dev; TIME stands for the measuring
+# prefix, so that only the contender itself is measured.
+contenders=(
+    "modem-dialmode|output|7000|$build/modem-dialmode|:$root/build-mipsel/modem-dialmode|TIME $build/modem-dialmode"
+    "modem-dialmode (mipsel, qemu-user)|output|7000|||TIME qemu-mipsel -L /usr/mipsel-linux-gnu $root/build-mipsel/modem-dialmode"
+    "chat|status|0|/usr/sbin/chat|ppp:usr/sbin/chat|stty -F $device 115200 raw -echo && TIME chat -t 5 '' AT+DIALMODE=0 OK <>$device >&0"
+    "socat|output|500|/usr/bin/socat|socat:usr/bin/socat|TIME socat -t 0.5 - $device,b115200,raw,echo=0 <$out/runs/command"
+    "busybox microcom|output|500|/usr/bin/busybox|busybox:bin/busybox|TIME busybox microcom -t 500 -s 115200 $device <$out/runs/command"
+    "modem-cmd|output|1000|/usr/bin/modem-cmd|modem-cmd:usr/bin/modem-cmd|TIME modem-cmd $device AT+DIALMODE=0 1"
+)
+
+stripped_size() { # FILE [STRIP]: size after stripping; scripts as they are
+    if head -c 4 "$1" | grep -q ELF; then
+        "${2:-strip}" -o "$out/runs/stripped" "$1" && stat -c %s "$out/runs/stripped"
+    else
+        stat -c %s "$1"
+    fi
+}
+
+mipsel_size() { # PACKAGE:PATH inside it, or :FILE for a file at hand
+    local package=${1%%:*} path=${1#*:} cache=$build/mipsel-packages
+    [[ -n $package ]] || { stripped_size "$path" mipsel-linux-gnu-strip; return; }
+    mkdir -p "$cache/debs"
+    compgen -G "$cache/debs/${package}_*.deb" >/dev/null ||
+        (cd "$cache/debs" && "$root/scripts/mipsel-apt.sh" "$cache" apt-get download "$package" >/dev/null)
+    dpkg-deb --fsys-tarfile "$cache"/debs/"${package}"_*.deb | tar -xO "./$path" >"$out/runs/mipsel-binary"
+    stripped_size "$out/runs/mipsel-binary" mipsel-linux-gnu-strip
+}
+
+# run COMMAND PREFIX: one exchange, TIME in COMMAND replaced by PREFIX; prints
+# the contender's output, and leaves the modem's record and the errors in runs/
+run() {
+    "$sim" --script "$script" --record "$out/runs/record" -- sh -c "${1//TIME/$2}" 2>"$out/runs/stderr"
+}
+
+stats() { # [DECIMALS]: numbers on stdin -> "median min max"
+    sort -n | awk -v d="${1:-0}" '{ v[NR] = $1 } END {
+        m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        f = "%." d "f"; printf f " " f " " f "\n", m, v[1], v[NR] }'
+}
+
+{
+    echo "| contender | exchange done | wall ms | fixed waits ms | overhead ms | CPU ms | peak RSS KiB | system calls | x86-64 bytes | mipsel bytes |"
+    echo "|---|---|---|---|---|---|---|---|---|---|"
+} >"$out/results.md"
+: >"$out/results.tsv"
+for entry in "${contenders[@]}"; do
+    IFS='|' read -r name success waits x86 mipsel command <<<"$entry"
+    echo "== $name" >&2
+    : >"$out/runs/times"
+    done_ok=yes why=
+    for ((i = 0; i < repeats; i++)); do
+        status=0
+        reply=$(run "$command" "$build/measure $out/runs/time") || status=$?
+        cat "$out/runs/time" >>"$out/runs/times"
+        if ! grep -q '^received [0-9]* "AT+DIALMODE=0' "$out/runs/record"; then
+            done_ok=no why="the modem got no command; output: $(head -n 1 <<<"$reply" | cut -c1-50)"
+        elif [[ $success == output && $reply != *OK* ]] || ((status != 0)); then
+            done_ok=no why="status $status, output: $(head -n 1 <<<"$reply" | cut -c1-50)"
+        fi
+    done
+    [[ $done_ok == yes ]] || done_ok="no ($why)"
+    read -r wall wall_min wall_max < <(awk '{ print $1 / 1000 }' "$out/runs/times" | stats)
+    read -r cpu cpu_min cpu_max < <(awk '{ print ($2 + $3) / 1000 }' "$out/runs/times" | stats 2)
+    read -r rss rss_min rss_max < <(awk '{ print $4 }' "$out/runs/times" | stats)
+
+    if [[ $command == *qemu-mipsel* ]]; then
+        # The guest's own calls, as the emulator lists them.
+        run "${command/qemu-mipsel/qemu-mipsel -strace}" "" >/dev/null || true
+        calls=$(grep -cE '^[0-9]+ [a-z_0-9]+\(' "$out/runs/stderr" || true)
+    else
+        run "$command" "strace -f -c -o $out/runs/strace --" >/dev/null || true
+        calls=$(awk '$NF == "total" { print $4 }' "$out/runs/strace")
+    fi
+    x86_bytes=- mipsel_bytes=-
+    [[ -n $x86 ]] && x86_bytes=$(stripped_size "$x86")
+    [[ -n $mipsel ]] && mipsel_bytes=$(mipsel_size "$mipsel")
+
+    overhead=$((wall - waits))
+    [[ $done_ok == yes ]] || overhead=-
+    echo "| $name | $done_ok | $wall ($wall_min–$wall_max) | $waits | $overhead | $cpu ($cpu_min–$cpu_max) | $rss ($rss_min–$rss_max) | $calls | $x86_bytes | $mipsel_bytes |" >>"$out/results.md"
+    printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$cpu" "$rss" "$calls" "${x86_bytes/-/0}" "${mipsel_bytes/-/0}" >>"$out/results.tsv"
+done
+
+{
+    echo
+    echo "$repeats runs each, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(uname -m), $(uname -r)."
+    echo "Wall, CPU and RSS: median (range). Under qemu-user they include the emulator;"
+    echo "its system calls are the guest's. busybox is the whole multi-call binary;"
+    echo "modem-cmd is a Python script (the interpreter is not counted)."
+} >>"$out/results.md"
+
+gnuplot <<EOF
+set terminal pngcairo size 1400,900 font ",10"
+set output "$out/results.png"
+set datafile separator "\t"
+set style data histograms
+set style fill solid 0.8 border -1
+set boxwidth 0.8
+set xtics rotate by -25 scale 0
+set key off
+set grid ytics
+set multiplot layout 2,2 title "One AT exchange with a simulated modem ($repeats runs, medians)"
+set title "CPU time (ms, user + system)"
+plot "$out/results.tsv" using 2:xtic(1) lc rgb "#4477aa"
+set title "Peak resident memory (KiB)"
+plot "$out/results.tsv" using 3:xtic(1) lc rgb "#66ccee"
+set title "System calls (one traced run)"
+set logscale y
+plot "$out/results.tsv" using 4:xtic(1) lc rgb "#228833"
+set title "Stripped size (bytes): x86-64, mipsel"
+set key top left
+plot "$out/results.tsv" using 5:xtic(1) title "x86-64" lc rgb "#ccbb44", \
+     "" using 6 title "mipsel" lc rgb "#ee6677"
+unset multiplot
+EOF
+cat "$out/results.md"
+echo "written: $out/results.md, $out/results.png" >&2
