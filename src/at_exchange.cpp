@@ -57,6 +57,7 @@ static void read_listing()
 
 void at_exchange(const char *command, const char *expected)
 {
+    // A short or failed write goes unnoticed: the reply, or its lack, tells.
     (void)!write(port_fd, command, strlen(command));
     usleep(answer_wait_us);
 

@@ -57,9 +57,9 @@ static void open_with_retries()
 {
     for (int attempt = 0; attempt < open_attempts; attempt++) {
         port_fd = open(device_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (port_fd == 1) {
-            port_fd = fcntl(1, F_DUPFD, 3);
-            close(1);
+        if (port_fd == STDOUT_FILENO) {
+            port_fd = fcntl(STDOUT_FILENO, F_DUPFD, STDERR_FILENO + 1);
+            close(STDOUT_FILENO);
         }
         if (port_fd > 0)
             return;
