@@ -86,21 +86,24 @@ bool make_parent_dirs(const std::string &path)
     return true;
 }
 
-void appear(sim_modem &m)
+// Clears the device path for whatever is to stand there.
+const char *free_device_path(sim_modem &m)
 {
-    if (m.device_present)
-        return;
     make_parent_dirs(m.device);
     unlink(m.device.c_str());
-    m.device_present = symlink(m.pts_name.c_str(), m.device.c_str()) == 0;
+    return m.device.c_str();
+}
+
+void appear(sim_modem &m)
+{
+    if (!m.device_present)
+        m.device_present = symlink(m.pts_name.c_str(), free_device_path(m)) == 0;
 }
 
 // Something other than a terminal where the tool expects its modem.
 void make_node(sim_modem &m, const std::string &kind)
 {
-    make_parent_dirs(m.device);
-    unlink(m.device.c_str());
-    const char *path = m.device.c_str();
+    const char *path = free_device_path(m);
     if (kind == "null") {
         m.device_present = symlink("/dev/null", path) == 0;
     } else if (kind == "fifo") {
@@ -113,16 +116,30 @@ void make_node(sim_modem &m, const std::string &kind)
     }
 }
 
-void hang_up(sim_modem &m)
+void close_line(sim_modem &m)
 {
-    modem_capture_line(m);
     if (m.master >= 0)
         close(m.master);
     if (m.slave >= 0)
         close(m.slave);
     m.master = m.slave = -1;
+}
+
+void hang_up(sim_modem &m)
+{
+    modem_capture_line(m);
+    close_line(m);
     m.hung_up = true;
     m.pending.clear();
+}
+
+// Whether the time has come; when not, when to look again.
+bool reached(int64_t when_us, int64_t now_us, int64_t &wake_us)
+{
+    if (now_us >= when_us)
+        return true;
+    wake_us = when_us;
+    return false;
 }
 
 // Plays the current step; true when it is done and the next may start.
@@ -130,10 +147,8 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
 {
     switch (s.kind) {
     case step_kind::appear:
-        if (now_us < m.start_us + s.ms * 1000) {
-            wake_us = m.start_us + s.ms * 1000;
+        if (!reached(m.start_us + s.ms * 1000, now_us, wake_us))
             return false;
-        }
         appear(m);
         return true;
     case step_kind::absent:
@@ -158,11 +173,7 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
         flush_pending(m, now_us);
         return true;
     case step_kind::delay:
-        if (now_us < m.step_started_us + s.ms * 1000) {
-            wake_us = m.step_started_us + s.ms * 1000;
-            return false;
-        }
-        return true;
+        return reached(m.step_started_us + s.ms * 1000, now_us, wake_us);
     case step_kind::send:
         m.pending += s.text;
         flush_pending(m, now_us);
@@ -228,9 +239,7 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
     }
     m.pts_name = name;
     fcntl(m.master, F_SETFL, O_RDWR | O_NONBLOCK);
-    bool deferred = !script.empty() && (script[0].kind == step_kind::appear ||
-                                        script[0].kind == step_kind::absent ||
-                                        script[0].kind == step_kind::node);
+    bool deferred = !script.empty() && places_device(script[0].kind);
     if (!deferred)
         appear(m);
     if (!deferred && !m.device_present) {
@@ -270,9 +279,5 @@ void modem_close(sim_modem &m)
     if (m.device_present)
         unlink(m.device.c_str());
     m.device_present = false;
-    if (m.master >= 0)
-        close(m.master);
-    if (m.slave >= 0)
-        close(m.slave);
-    m.master = m.slave = -1;
+    close_line(m);
 }

@@ -172,9 +172,7 @@ bool step(cursor &c, modem_script &script)
     }
     if (!ok)
         return false;
-    bool first_only = s.kind == step_kind::appear || s.kind == step_kind::absent ||
-                      s.kind == step_kind::node;
-    if (first_only && !script.empty())
+    if (places_device(s.kind) && !script.empty())
         return fail(c, name + " must be the first step");
     if (!at_step_end(c))
         return fail(c, "unexpected '" + word(c) + "' after " + name);

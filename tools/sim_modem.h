@@ -21,6 +21,13 @@ struct modem_step {
 
 using modem_script = std::vector<modem_step>;
 
+// Steps that decide what stands at the device path; only the first step may
+// be one, and without one the modem is there from the start.
+inline bool places_device(step_kind kind)
+{
+    return kind == step_kind::appear || kind == step_kind::absent || kind == step_kind::node;
+}
+
 // A script is a list of steps separated by ';' or new lines; '#' starts a
 // comment. Texts are in double quotes with C escapes (\r \n \t \0 \\ \" \xHH).
 //   appear MS     the device node shows up MS milliseconds after the start
