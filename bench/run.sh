@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-. scripts/packages.sh
+. scripts/common.sh
 need_packages "${build_tools[@]}" strace=strace gnuplot=gnuplot-nox \
     chat=ppp socat=socat busybox=busybox modem-cmd=modem-cmd \
     qemu-mipsel=qemu-user mipsel-linux-gnu-g++=g++-mipsel-linux-gnu

@@ -1,16 +1,12 @@
 #!/usr/bin/env bash
 # Static analysis of the tool (src/) and the simulated modem (tools/):
 # cppcheck, and clang-tidy with the checks in .clang-tidy. Fails on any
-# finding. Uses (or makes) the checked build's compile commands.
+# finding. Uses the checked build's compile commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
-need_packages "${build_tools[@]}" clang++=clang clang-tidy=clang-tidy cppcheck=cppcheck \
-    /usr/include/gtest/gtest.h=libgtest-dev
-
-build=${CHECKED_BUILD_DIR:-build-checked}
-[[ -f $build/compile_commands.json ]] ||
-    CXX=clang++ cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_FUZZ=ON >/dev/null
+. scripts/common.sh
+need_packages clang-tidy=clang-tidy cppcheck=cppcheck
+build=$(configure_checked_build)
 
 echo "== cppcheck"
 cppcheck --std=c++20 --enable=warning,style,performance,portability --error-exitcode=1 \

@@ -6,7 +6,7 @@
 # build-mipsel/packages/. Installs the cross compiler when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/common.sh
 need_packages cmake=cmake ninja=ninja-build mipsel-linux-gnu-g++=g++-mipsel-linux-gnu \
     dpkg-deb=dpkg
 

@@ -8,7 +8,7 @@
 #                                      SCRIPT (see build/tools/sim-modem --help)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/common.sh
 need_packages "${build_tools[@]}"
 
 build=${BUILD_DIR:-build-demo}

@@ -6,12 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-. scripts/packages.sh
-need_packages "${build_tools[@]}" clang++=clang =libclang-rt-14-dev \
-    /usr/include/gtest/gtest.h=libgtest-dev
-
-build=${CHECKED_BUILD_DIR:-build-checked}
-CXX=clang++ cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_FUZZ=ON -DMODEM_DIALMODE_WERROR=ON >/dev/null
+. scripts/common.sh
+build=$(configure_checked_build)
 cmake --build "$build" --target fuzz_exchange >/dev/null
 fuzzer=$(cd "$build" && pwd)/tests/fuzz_exchange
 mkdir -p "$build/fuzz/corpus"

@@ -10,7 +10,7 @@
 #     kernel in qemu-system.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/common.sh
 need_packages "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
     clang++=clang =libclang-rt-14-dev clang-tidy=clang-tidy cppcheck=cppcheck valgrind=valgrind \
     mipsel-linux-gnu-g++=g++-mipsel-linux-gnu qemu-mipsel=qemu-user \
@@ -19,8 +19,7 @@ need_packages "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
 # Most cases sleep through the tool's fixed waits, so many run at once.
 run_suite() { ctest --test-dir "$1" --output-on-failure -j 24; }
 
-checked=${CHECKED_BUILD_DIR:-build-checked}
-CXX=clang++ cmake -S . -B "$checked" -G Ninja -DMODEM_DIALMODE_FUZZ=ON -DMODEM_DIALMODE_WERROR=ON
+checked=$(configure_checked_build)
 cmake --build "$checked"
 scripts/analyse.sh
 echo "== the host suite under AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -1,5 +1,5 @@
-# Sourced by the set-up scripts: installs the Debian packages that are
-# missing, so that a fresh machine needs nothing but these scripts.
+# Sourced by the set-up scripts: what they share. They install the Debian
+# packages that are missing, so a fresh machine needs nothing but them.
 
 # need_packages WHAT=PACKAGE...: installs PACKAGE when WHAT is missing. WHAT
 # is a command on the PATH, an absolute path, or empty for the package itself.
@@ -27,3 +27,14 @@ need_packages() {
 }
 
 build_tools=(cmake=cmake g++=g++ ninja=ninja-build readelf=binutils)
+
+# configure_checked_build: configures the checked build (clang, ASan, UBSan,
+# libFuzzer) in CHECKED_BUILD_DIR (default build-checked) and prints its path.
+configure_checked_build() {
+    local build=${CHECKED_BUILD_DIR:-build-checked}
+    need_packages "${build_tools[@]}" clang++=clang =libclang-rt-14-dev \
+        /usr/include/gtest/gtest.h=libgtest-dev
+    CXX=clang++ cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_FUZZ=ON \
+        -DMODEM_DIALMODE_WERROR=ON >/dev/null
+    echo "$build"
+}
