@@ -12,5 +12,8 @@ check() {
     fi
 }
 
-# hex BYTES...: the bytes printf makes of its arguments, as od prints them.
-hex() { printf "$@" | od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ *//; s/ *$//'; }
+# to_hex: the bytes on standard input as one line of hex pairs.
+to_hex() { od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ *//; s/ *$//'; }
+
+# hex FORMAT [ARG]...: the bytes printf makes of its arguments, as to_hex shows them.
+hex() { printf "$@" | to_hex; }

@@ -71,6 +71,14 @@ int unread_by_tool()
     return modem.slave >= 0 && ioctl(modem.slave, FIONREAD, &n) == 0 ? n : 0;
 }
 
+std::vector<useconds_t> wait_lengths()
+{
+    std::vector<useconds_t> lengths;
+    for (const wait_seen &w : waits)
+        lengths.push_back(w.us);
+    return lengths;
+}
+
 void print_waits()
 {
     fprintf(stderr, "waits:");
@@ -170,10 +178,7 @@ TEST_F(VirtualClock, LateDeviceIsOpenedAtTheAttemptAfterItAppears)
     start_modem("appear 3000; await; send \"OK\"");
     serial_open(115200);
     EXPECT_EQ(exchange("OK"), "OK\n");
-    std::vector<useconds_t> seen;
-    for (const wait_seen &w : waits)
-        seen.push_back(w.us);
-    EXPECT_EQ(seen, (std::vector<useconds_t>{second, second, second, 2 * second, 4 * second, second}));
+    EXPECT_EQ(wait_lengths(), (std::vector<useconds_t>{second, second, second, 2 * second, 4 * second, second}));
 }
 
 TEST_F(VirtualClock, AbsentDeviceIsTriedTwentyTimesASecondApart)
@@ -210,10 +215,7 @@ TEST_F(VirtualClock, ListingWaitsASecondAfterEveryChunk)
     start_modem("await; send \"AT+CFTPSLIST\\r\\n\"; listing 4095 4095 100");
     serial_open(115200);
     EXPECT_EQ(exchange("OK"), std::string(4095, 'a') + "\n" + std::string(4095, 'b') + "\nERROR\n");
-    std::vector<useconds_t> seen;
-    for (const wait_seen &w : waits)
-        seen.push_back(w.us);
-    EXPECT_EQ(seen, (std::vector<useconds_t>{2 * second, 4 * second, second, second, second, second}));
+    EXPECT_EQ(wait_lengths(), (std::vector<useconds_t>{2 * second, 4 * second, second, second, second, second}));
     EXPECT_EQ(listing_active, 0);
     EXPECT_EQ(std::string(reply_buf, sizeof reply_buf), std::string(sizeof reply_buf, '\0'));
 }

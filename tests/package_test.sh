@@ -24,8 +24,7 @@ dpkg -x "$host_deb" "$work/host"
 tool=$work/host/usr/bin/modem-dialmode
 check "binary installed" "$(stat -c %A "$tool" 2>&1)" '^-rwxr-xr-x$'
 status=0
-out=$("$sim" --script 'await; delay 100; send "\r\nOK\r\n"' -- "$tool" | od -An -tx1 | tr -s ' \n' ' ' |
-      sed 's/^ *//; s/ *$//') || status=$?
+out=$("$sim" --script 'await; delay 100; send "\r\nOK\r\n"' -- "$tool" | to_hex) || status=$?
 check "unpacked binary's exchange: status" "$status" '^0$'
 check "unpacked binary's exchange: output (hex)" "$out" "^$(hex '\r\nOK\r\n\n')\$"
 page=$work/host/usr/share/man/man1/modem-dialmode.1

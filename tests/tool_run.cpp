@@ -152,11 +152,7 @@ bool sandbox_available(std::string &why, uid_t as_user)
         _exit(127);
     }
     close(out[1]);
-    char buf[512];
-    ssize_t n;
-    while ((n = read(out[0], buf, sizeof buf)) > 0)
-        why.append(buf, static_cast<size_t>(n));
-    close(out[0]);
+    collect({{out[0], &why}}, pid, 0, now_s() + hang_bound_s);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
