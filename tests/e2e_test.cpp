@@ -28,7 +28,7 @@ TEST_F(EndToEnd, UserWithoutPrivilegesGetsAPrivateDevThroughAUserNamespace)
     std::string why_not;
     if (getuid() != 0 || !sandbox_available(why_not, nobody))
         GTEST_SKIP() << "cannot run the simulated modem as an unprivileged user here: " << why_not;
-    tool_run r = run_with({.script = "await; send \"\\r\\nOK\\r\\n\"", .as_user = nobody});
+    tool_run r = run_with({.script = ok_modem, .as_user = nobody});
     expect_reply(r, "\r\nOK\r\n\n");
 }
 
@@ -80,7 +80,7 @@ TEST_F(EndToEnd, ListingEndingWithOkPrintsTheLastChunk)
 
 TEST_F(EndToEnd, ArgumentsAreIgnored)
 {
-    tool_run r = run("await; send \"\\r\\nOK\\r\\n\"", {"--help", "-d", "/dev/null", "AT+CFUN=0"});
+    tool_run r = run(ok_modem, {"--help", "-d", "/dev/null", "AT+CFUN=0"});
     expect_reply(r, "\r\nOK\r\n\n");
     EXPECT_EQ(r.record["received"], record_bytes(command_bytes));
 }

@@ -7,6 +7,8 @@
 #include "tool_run.h"
 
 inline const std::string command_bytes = "AT+DIALMODE=0\r\n";
+// A modem that answers the command with a plain OK.
+inline const std::string ok_modem = "await; send \"\\r\\nOK\\r\\n\"";
 
 class EndToEnd : public testing::Test {
 protected:

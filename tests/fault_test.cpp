@@ -9,7 +9,6 @@
 namespace {
 
 const std::string no_port_message = "Unable to open the serial port " DEVICE_PATH "\n";
-const std::string ok_reply = "await; send \"\\r\\nOK\\r\\n\"";
 
 TEST_F(EndToEnd, AbsentDeviceFailsWithStatus255AfterItsRetries)
 {
@@ -29,7 +28,7 @@ TEST_F(EndToEnd, DeviceAppearingLateIsOpened)
 
 TEST_F(EndToEnd, ClosedStandardInputIsNotTakenForThePort)
 {
-    tool_run r = run_with({.script = "await; send \"\\r\\nOK\\r\\n\"", .close_stdin = true});
+    tool_run r = run_with({.script = ok_modem, .close_stdin = true});
     expect_reply(r, "\r\nOK\r\n\n");
     EXPECT_GE(r.seconds, 8.0) << "the open that yields descriptor 0 is retried a second later";
 }
@@ -94,7 +93,7 @@ TEST_F(EndToEnd, ListingThatStopsAfterAFullChunkEndsWithErrorOnceTheBoundPasses)
 
 TEST_F(EndToEnd, ClosedStandardOutputKeepsTheVerdictAwayFromTheModem)
 {
-    tool_run r = run_with({.script = ok_reply, .out = stdout_kind::closed});
+    tool_run r = run_with({.script = ok_modem, .out = stdout_kind::closed});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.record["received"], record_bytes(command_bytes)) << "the port took descriptor 1";
@@ -102,7 +101,7 @@ TEST_F(EndToEnd, ClosedStandardOutputKeepsTheVerdictAwayFromTheModem)
 
 TEST_F(EndToEnd, ConsoleReaderGoneStillEndsWithStatusZero)
 {
-    tool_run r = run_with({.script = ok_reply, .out = stdout_kind::reader_gone});
+    tool_run r = run_with({.script = ok_modem, .out = stdout_kind::reader_gone});
     EXPECT_EQ(r.status, 0) << "not ended by SIGPIPE";
     EXPECT_EQ(r.err, "");
 }
@@ -110,7 +109,7 @@ TEST_F(EndToEnd, ConsoleReaderGoneStillEndsWithStatusZero)
 TEST_F(EndToEnd, RunTerminatedHalfWayLeavesNothingBehind)
 {
     // Half way: the command is out and the tool waits for the answer.
-    tool_run r = run_with({.script = ok_reply, .terminate_tool_after_ms = 4000});
+    tool_run r = run_with({.script = ok_modem, .terminate_tool_after_ms = 4000});
     EXPECT_EQ(r.status, 128 + SIGTERM);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
