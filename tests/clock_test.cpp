@@ -233,6 +233,32 @@ TEST_F(VirtualClock, ListingThatNeverEndsIsCutAfterSixtyFourChunks)
     EXPECT_EQ(listing_active, 0);
 }
 
+// A UART hands the "\r\n" of a command over in two parts whenever it likes.
+TEST_F(VirtualClock, ModemTakesALateLineFeedAsPartOfTheLineItAwaited)
+{
+    start_modem("await; echo; await; send \"OK\"");
+    int tool = open(DEVICE_PATH, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(tool, 0);
+    struct termios raw;
+    ASSERT_EQ(tcgetattr(tool, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(tool, TCSANOW, &raw), 0);
+    auto heard = [&] {
+        catch_up();
+        char buf[64];
+        ssize_t n = ::read(tool, buf, sizeof buf);
+        return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    };
+    ASSERT_EQ(write(tool, "AT\r", 3), 3);
+    std::string echo = heard();
+    ASSERT_EQ(write(tool, "\n", 1), 1);
+    echo += heard();
+    EXPECT_EQ(echo, "AT\r\n") << "the line feed is echoed with its line, and starts no line of its own";
+    ASSERT_EQ(write(tool, "AT\r\n", 4), 4);
+    EXPECT_EQ(heard(), "OK");
+    close(tool);
+}
+
 TEST_F(VirtualClock, RatesOutsideTheTableGetTheFallbackSpeed)
 {
     start_modem("");

@@ -57,6 +57,23 @@ void settle(sim_modem &m, int before, size_t written)
         sleep_us(200);
 }
 
+// A UART hands bytes over one at a time, so the line feed of a "\r\n" can
+// come after the carriage return has already ended an awaited line. It still
+// belongs to that line, and to its echo if that has gone out.
+void take_late_line_feed(sim_modem &m)
+{
+    if (!m.line_feed_may_follow || m.received.size() == m.awaited)
+        return;
+    m.line_feed_may_follow = false;
+    if (m.received[m.awaited] != '\n')
+        return;
+    if (m.echoed == m.awaited) {
+        m.pending += '\n';
+        m.echoed++;
+    }
+    m.awaited++;
+}
+
 void flush_pending(sim_modem &m, int64_t now_us)
 {
     if (m.master < 0 || m.pending.empty())
@@ -164,6 +181,8 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
             return false;
         if (m.received.compare(end, 2, "\r\n") == 0)
             end++;
+        else
+            m.line_feed_may_follow = m.received[end] == '\r' && end + 1 == m.received.size();
         m.awaited = end + 1;
         return true;
     }
@@ -252,6 +271,7 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
 int64_t modem_advance(sim_modem &m, int64_t now_us)
 {
     collect_input(m);
+    take_late_line_feed(m);
     flush_pending(m, now_us);
     while (m.next < m.script.size()) {
         int64_t wake_us = never;

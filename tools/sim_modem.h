@@ -37,7 +37,8 @@ inline bool places_device(step_kind kind)
 //                 a terminal: null (the null device), fifo (a named pipe) or
 //                 file (an empty regular file)
 //   await         wait until the tool has sent a line (up to a carriage return
-//                 or line feed; a "\r\n" pair counts as one end)
+//                 or line feed; a "\r\n" pair counts as one end, even when
+//                 the line feed comes later)
 //   echo          send back what the tool sent, up to the last awaited line
 //   delay MS      do nothing for MS milliseconds
 //   send TEXT     send TEXT
@@ -69,6 +70,7 @@ struct sim_modem {
     int64_t last_write_us = 0;
     std::string received;       // all that the tool wrote
     size_t awaited = 0;         // received bytes taken by await
+    bool line_feed_may_follow = false; // the last awaited line ended at a lone "\r"
     size_t echoed = 0;
     std::string pending;        // to be sent once the line has room
     struct termios line = {};
