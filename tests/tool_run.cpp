@@ -191,6 +191,8 @@ tool_run run_tool(const run_options &options)
         setpgid(0, 0);
         if (options.out == stdout_kind::closed)
             close(1);
+        else if (options.out == stdout_kind::full)
+            dup2(open("/dev/full", O_WRONLY), 1);
         else
             dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
@@ -206,7 +208,7 @@ tool_run run_tool(const run_options &options)
     std::vector<sink> sinks = {{err_pipe[0], &r.err}};
     if (options.out == stdout_kind::captured)
         sinks.push_back({out_pipe[0], &r.out});
-    else if (options.out == stdout_kind::closed)
+    else if (options.out != stdout_kind::reader_gone)
         close(out_pipe[0]);
     double terminate_at = options.terminate_tool_after_ms ? start + options.terminate_tool_after_ms / 1000.0 : 0;
     double deadline = start + hang_bound_s;

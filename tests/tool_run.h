@@ -12,6 +12,7 @@ enum class stdout_kind {
     captured,    // a pipe the test reads
     closed,      // descriptor 1 closed
     reader_gone, // a pipe whose reading end is already closed
+    full,        // /dev/full: every write fails with ENOSPC
 };
 
 struct run_options {
