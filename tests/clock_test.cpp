@@ -1,11 +1,16 @@
 // The tool's modules on a virtual clock: usleep is replaced by one that logs
 // each wait and moves the simulated modem on by that much virtual time, so
 // the order and length of every wait is checked without sleeping through it.
+// open and read are wrapped too, to see what the tool asks of them: what a
+// pseudo-terminal cannot show, such as a flag that only matters on a line
+// without carrier, or a read one byte too long that a pty never fills.
 #include <fcntl.h>
 #include <poll.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <random>
@@ -36,6 +41,8 @@ sim_modem modem;
 bool modem_running;
 int64_t clock_us;
 std::vector<wait_seen> waits;
+std::vector<int> device_open_flags; // of every open of the device path
+std::vector<size_t> port_read_sizes;
 
 const char command[] = "AT+DIALMODE=0\r\n";
 constexpr useconds_t second = 1000000;
@@ -89,6 +96,27 @@ void print_waits()
 
 } // namespace
 
+extern "C" int open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    if (strcmp(path, DEVICE_PATH) == 0)
+        device_open_flags.push_back(flags);
+    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
+extern "C" ssize_t read(int fd, void *buf, size_t count)
+{
+    if (port_fd > 0 && fd == port_fd)
+        port_read_sizes.push_back(count);
+    return syscall(SYS_read, fd, buf, count);
+}
+
 extern "C" int usleep(useconds_t us)
 {
     if (!modem_running) {
@@ -114,6 +142,8 @@ protected:
             GTEST_SKIP() << "no private /dev for the simulated modem: " << why;
         clock_us = 0;
         waits.clear();
+        device_open_flags.clear();
+        port_read_sizes.clear();
         port_fd = 0;
         listing_active = 0;
         memset(reply_buf, 0, sizeof reply_buf);
@@ -161,6 +191,10 @@ TEST_F(VirtualClock, SettlesOnTheRawLineThenWaitsForTheAnswerThenAfterTheRead)
 {
     start_modem("await; send \"\\r\\nOK\\r\\n\"");
     serial_open(115200);
+    // Without O_NONBLOCK an open waits for carrier on a line without CLOCAL;
+    // without O_NOCTTY the modem's line could become the controlling
+    // terminal, and its hang-up would kill the tool.
+    EXPECT_EQ(device_open_flags, std::vector<int>{O_RDWR | O_NOCTTY | O_NONBLOCK});
     EXPECT_EQ(fcntl(port_fd, F_GETFL) & O_NONBLOCK, 0) << "reads must wait for the modem";
     EXPECT_EQ(exchange("OK"), "\r\nOK\r\n\n");
     EXPECT_EQ(modem.received, command);
@@ -216,6 +250,8 @@ TEST_F(VirtualClock, ListingWaitsASecondAfterEveryChunk)
     serial_open(115200);
     EXPECT_EQ(exchange("OK"), std::string(4095, 'a') + "\n" + std::string(4095, 'b') + "\nERROR\n");
     EXPECT_EQ(wait_lengths(), (std::vector<useconds_t>{2 * second, 4 * second, second, second, second, second}));
+    // The last byte of the buffer is never read into, so it always ends a text.
+    EXPECT_EQ(port_read_sizes, std::vector<size_t>(4, sizeof reply_buf - 1));
     EXPECT_EQ(listing_active, 0);
     EXPECT_EQ(std::string(reply_buf, sizeof reply_buf), std::string(sizeof reply_buf, '\0'));
 }

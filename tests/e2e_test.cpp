@@ -8,7 +8,7 @@ namespace {
 
 TEST_F(EndToEnd, OkReplyIsPrintedVerbatimAfterOneCommandOnARawLine)
 {
-    tool_run r = run("await; echo; delay 100; send \"\\r\\n+DIALMODE: 0\\r\\nOK\\r\\n\"");
+    tool_run r = run(R"(await; echo; delay 100; send "\r\n+DIALMODE: 0\r\nOK\r\n")");
     expect_reply(r, command_bytes + "\r\n+DIALMODE: 0\r\nOK\r\n\n");
     EXPECT_EQ(r.record["received"], record_bytes(command_bytes));
 
@@ -32,57 +32,110 @@ TEST_F(EndToEnd, UserWithoutPrivilegesGetsAPrivateDevThroughAUserNamespace)
     expect_reply(r, "\r\nOK\r\n\n");
 }
 
-TEST_F(EndToEnd, ReplyWithoutOkPrintsError)
-{
-    expect_reply(run("await; send \"\\r\\nERROR\\r\\n\""), "ERROR\n");
-}
-
-TEST_F(EndToEnd, OkMatchesAnywhereButOnlyInCapitals)
-{
-    expect_reply(run("await; send \"\\r\\nok\\r\\n\""), "ERROR\n");
-    expect_reply(run("await; send \"\\r\\n+CME ERROR: BOOKED\\r\\n\""), "\r\n+CME ERROR: BOOKED\r\n\n");
-}
-
-TEST_F(EndToEnd, NulByteEndsTheReply)
-{
-    expect_reply(run("await; send \"\\r\\nOK\\0 ERROR\\r\\n\""), "\r\nOK\n");
-    expect_reply(run("await; send \"\\r\\n\\0OK\\r\\n\""), "ERROR\n");
-}
-
-TEST_F(EndToEnd, ReplyLongerThanTheBufferIsCutAt4095Bytes)
-{
-    std::string reply;
-    while (reply.size() < 6000)
-        reply += "OK 0123456789\r\n";
-    reply.resize(6000);
-    tool_run r = run("await; fill 6000 \"OK 0123456789\\r\\n\"");
-    expect_reply(r, reply.substr(0, 4095) + "\n");
-}
-
-TEST_F(EndToEnd, OnlyWhatHasArrivedAtTheFirstReadIsJudged)
-{
-    // The tool reads 4 s after the command; the rest comes 1.5 s later.
-    expect_reply(run("await; send \"\\r\\nOK\"; delay 5500; send \"\\r\\n+LATE\\r\\n\""), "\r\nOK\n");
-}
-
-TEST_F(EndToEnd, ListingPrintsEachFullChunkThenJudgesTheLastOne)
-{
-    tool_run r = run("await; send \"AT+CFTPSLIST\\r\\n\"; listing 4095 4095 100");
-    expect_reply(r, std::string(4095, 'a') + "\n" + std::string(4095, 'b') + "\nERROR\n");
-}
-
-TEST_F(EndToEnd, ListingEndingWithOkPrintsTheLastChunk)
-{
-    tool_run r = run("await; send \"AT+CFTPSLIST\\r\\n\"; listing 4095; drain;"
-                     "send \"+CFTPSLIST: END\\r\\nOK\\r\\n\"");
-    expect_reply(r, std::string(4095, 'a') + "\n+CFTPSLIST: END\r\nOK\r\n\n");
-}
-
 TEST_F(EndToEnd, ArgumentsAreIgnored)
 {
     tool_run r = run(ok_modem, {"--help", "-d", "/dev/null", "AT+CFUN=0"});
     expect_reply(r, "\r\nOK\r\n\n");
     EXPECT_EQ(r.record["received"], record_bytes(command_bytes));
 }
+
+// One modem behaviour, and what must stand on standard output after it,
+// within what time. Nothing may reach standard output that the modem did
+// not send, but "ERROR" and the newlines the tool adds.
+struct modem_case {
+    std::string name;
+    std::string script;
+    std::string out;
+    double min_s = 0;
+    double max_s = hang_bound_s;
+};
+
+void PrintTo(const modem_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+std::string repeated(const std::string &unit, size_t size)
+{
+    std::string s;
+    while (s.size() < size)
+        s += unit;
+    return s.substr(0, size);
+}
+
+std::vector<modem_case> modem_cases()
+{
+    const std::string a = std::string(4095, 'a') + "\n", b = std::string(4095, 'b') + "\n";
+    const std::string listing = R"(await; send "AT+CFTPSLIST\r\n"; listing 4095)";
+    std::vector<modem_case> cases = {
+        {"ReplyWithoutOkPrintsError", R"(await; send "\r\nERROR\r\n")", "ERROR\n"},
+        {"OkInSmallLettersIsNoOk", R"(await; send "\r\nok\r\n")", "ERROR\n"},
+        {"OkInsideAWordCounts", R"(await; send "\r\n+CME ERROR: BOOKED\r\n")", "\r\n+CME ERROR: BOOKED\r\n\n"},
+        {"NulByteEndsTheReply", R"(await; send "\r\nOK\0 ERROR\r\n")", "\r\nOK\n"},
+        {"NulByteBeforeOkHidesIt", R"(await; send "\r\n\0OK\r\n")", "ERROR\n"},
+        {"ReplyLongerThanTheBufferIsCutAt4095Bytes", R"(await; fill 6000 "OK 0123456789\r\n")",
+         repeated("OK 0123456789\r\n", 4095) + "\n"},
+        // 2 s settling, the answer 6 s after the command, 1 s after the read.
+        {"AnswerAfterTheFixedWaitIsStillRead", R"(await; delay 6000; send "\r\nOK\r\n")", "\r\nOK\r\n\n",
+         8.5},
+        // The tool reads 4 s after the command; the rest comes 1.5 s later.
+        {"OnlyWhatHasArrivedAtTheFirstReadIsJudged",
+         R"(await; send "\r\nOK"; delay 5500; send "\r\n+LATE\r\n")", "\r\nOK\n"},
+        {"WhatTheModemSaidBeforeTheCommandIsKept", R"(send "RDY "; await; send "\r\nOK\r\n")",
+         "RDY \r\nOK\r\n\n"},
+        {"FloodingModemIsReadOneBufferAtATime", R"(await; flood "\r\nOK")", repeated("\r\nOK", 4095) + "\n"},
+        {"ListingPrintsEachFullChunkThenJudgesTheLastOne", listing + " 4095 100", a + b + "ERROR\n"},
+        {"ListingEndingWithOkPrintsTheLastChunk", listing + R"(; drain; send "+CFTPSLIST: END\r\nOK\r\n")",
+         a + "+CFTPSLIST: END\r\nOK\r\n\n"},
+        {"ListingMarkerCountsInTheFirstReplyOnly", listing + R"(; drain; send "AT+CFTPSLIST: 0\r\nOK\r\n")",
+         a + "AT+CFTPSLIST: 0\r\nOK\r\n\n"},
+        // 2 + 4 + 1 s, then a read that waits out its 10 s bound.
+        {"ListingThatStopsAfterAFullChunkEndsWithErrorOnceTheBoundPasses", listing, a + "ERROR\n", 17.5, 35},
+        {"SilentModemGivesErrorOnceTheReadBoundPasses", "await", "ERROR\n", 16.5, 30},
+        {"HangUpAfterTheCommandGivesErrorWithoutWaitingOut", "await; hangup", "ERROR\n", 0, 12},
+        {"HangUpBeforeTheCommandGivesError", "delay 1000; hangup", "ERROR\n"},
+        // The kernel drops what is queued on a line that hangs up.
+        {"HangUpRightAfterTheReplyLosesItWithTheLine", R"(await; send "\r\nOK\r\n"; hangup)", "ERROR\n"},
+        {"HangUpAfterTheReplyWasReadStillPrintsIt", R"(await; send "\r\nOK\r\n"; delay 5000; hangup)",
+         "\r\nOK\r\n\n"},
+    };
+    // Every call on the line fails or does nothing; the exchange still ends.
+    for (const char *node : {"Null", "Fifo", "File"}) {
+        std::string kind = node;
+        kind[0] = static_cast<char>(kind[0] - 'A' + 'a');
+        cases.push_back({std::string("DeviceThatIsA") + node + "GivesError", "node " + kind, "ERROR\n", 0, 20});
+    }
+
+    const std::string reply = "\r\n+DIALMODE: 0\r\n\r\nOK\r\n";
+    std::string trickle = "await";
+    for (char c : reply)
+        trickle += std::string("; delay 40; send \"") + (c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c)) + "\"";
+    cases.push_back({"ReplySplitIntoManySmallWritesIsReadWhole", trickle, reply + "\n"});
+
+    std::string bytes, escaped;
+    for (int v = 1; v < 256; v++) {
+        char hex[8];
+        snprintf(hex, sizeof hex, "\\x%02x", v);
+        escaped += hex;
+        bytes += static_cast<char>(v);
+    }
+    cases.push_back({"EveryByteValueWithoutOkGivesError", "await; send \"" + escaped + "\"", "ERROR\n"});
+    cases.push_back({"EveryByteValueComesThroughUnchanged", "await; send \"" + escaped + "OK\"", bytes + "OK\n"});
+    return cases;
+}
+
+class Modem : public EndToEnd, public testing::WithParamInterface<modem_case> {};
+
+TEST_P(Modem, IsAnswered)
+{
+    const modem_case &c = GetParam();
+    tool_run r = run(c.script);
+    expect_reply(r, c.out);
+    EXPECT_GE(r.seconds, c.min_s) << "a fixed wait or the read bound was cut short";
+    EXPECT_LE(r.seconds, c.max_s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Behaviour, Modem, testing::ValuesIn(modem_cases()),
+                         [](const testing::TestParamInfo<modem_case> &i) { return i.param.name; });
 
 } // namespace

@@ -1,11 +1,13 @@
 #include "tool_run.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -149,14 +151,24 @@ bool sandbox_available(std::string &why, uid_t as_user)
         dup2(out[1], 2);
         become(as_user);
         execl(SIM_PATH, SIM_PATH, "--check", nullptr);
+        int error = errno;
+        printf("cannot run " SIM_PATH " as user %u: %s", getuid(), strerror(error));
+        // Most often a directory on the way, such as a home of mode 0700.
+        std::string dir = SIM_PATH;
+        for (size_t slash = dir.find('/', 1); error == EACCES && slash != std::string::npos;
+             slash = dir.find('/', slash + 1)) {
+            if (access(dir.substr(0, slash).c_str(), X_OK) != 0) {
+                printf(" (the directory %s is closed to that user)", dir.substr(0, slash).c_str());
+                break;
+            }
+        }
+        fflush(stdout);
         _exit(127);
     }
     close(out[1]);
     collect({{out[0], &why}}, pid, 0, now_s() + hang_bound_s);
     int status = 0;
     waitpid(pid, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-        why += "cannot run " SIM_PATH;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -171,6 +183,11 @@ tool_run run_tool(const run_options &options)
     }
 
     std::vector<std::string> argv = {SIM_PATH, "--record", record_path, "--script", options.script, "--"};
+    if (options.session_leader) {
+        // setsid(1) makes the session in place: sim-modem's child leads no group.
+        argv.push_back("setsid");
+        argv.push_back("--wait");
+    }
     for (const std::string &word : tool_command())
         argv.push_back(word);
     argv.insert(argv.end(), options.args.begin(), options.args.end());

@@ -20,6 +20,7 @@ struct run_options {
     std::vector<std::string> args = {}; // given to the tool
     bool close_stdin = false;
     uid_t as_user = 0; // when not 0 and run by root: run as this user instead
+    bool session_leader = false; // the tool starts a session of its own
     stdout_kind out = stdout_kind::captured;
     int terminate_tool_after_ms = 0; // when not 0: SIGTERM the tool then
 };
