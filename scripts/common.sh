@@ -21,9 +21,16 @@ need_packages() {
         echo "missing packages: ${missing[*]} (run as root, or install them)" >&2
         return 1
     fi
-    echo "installing ${missing[*]}" >&2
     apt-get update -qq
+    # A minute or more can pass in silence below: say what it is spent on.
+    local count size
+    count=$(apt-get install -s --no-install-recommends "${missing[@]}" | grep -c '^Inst ' || true)
+    size=$(apt-get install --print-uris -qq --no-install-recommends "${missing[@]}" |
+           awk '{ bytes += $3 } END { printf "%.0f", bytes / 1e6 }')
+    echo "installing ${missing[*]}: $count packages with what they need, $size MB to fetch" >&2
+    local start=$SECONDS
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    echo "installed in $((SECONDS - start)) s" >&2
 }
 
 build_tools=(cmake=cmake g++=g++ ninja=ninja-build readelf=binutils)

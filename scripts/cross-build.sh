@@ -14,7 +14,12 @@ budget=6144
 for variant in dynamic static; do
     build=build-mipsel
     [[ $variant == static ]] && build=build-mipsel-static
-    cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake \
+    # The generator and the toolchain are fixed at the first configure, maybe
+    # by hand as the README shows; given again, CMake refuses another
+    # generator and warns that the toolchain file went unused.
+    first=()
+    [[ -f $build/CMakeCache.txt ]] || first=(-G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake)
+    cmake -S . -B "$build" "${first[@]}" \
         -DBUILD_TESTING=OFF -DMODEM_DIALMODE_WERROR=ON \
         -DMODEM_DIALMODE_STATIC=$([[ $variant == static ]] && echo ON || echo OFF) >/dev/null
     cmake --build "$build" >/dev/null

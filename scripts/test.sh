@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 need_packages "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
     clang++=clang =libclang-rt-14-dev clang-tidy=clang-tidy cppcheck=cppcheck valgrind=valgrind \
     mipsel-linux-gnu-g++=g++-mipsel-linux-gnu qemu-mipsel=qemu-user \
-    qemu-system-mipsel=qemu-system-mips cpio=cpio man=man-db dpkg-shlibdeps=dpkg-dev
+    qemu-system-mipsel=qemu-system-mips cpio=cpio man=man-db dpkg-shlibdeps=dpkg-dev file=file
 
 # Most cases sleep through the tool's fixed waits, so many run at once.
 run_suite() { ctest --test-dir "$1" --output-on-failure -j 24; }
@@ -31,8 +31,10 @@ echo "== mipsel cross builds"
 scripts/cross-build.sh
 
 echo "== the shipped build: host, memcheck, package, qemu-user and qemu-system suites"
-build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON \
+# A directory of its own, so that a build made by hand (the README's, with
+# another generator or without tests) is never reused here.
+build=${BUILD_DIR:-build-test}
+cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON -DBUILD_TESTING=ON \
     -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
     -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/build-mipsel-static/modem-dialmode" \
     -DMODEM_DIALMODE_TARGET_PACKAGE="$(ls "$PWD"/build-mipsel/packages/modem-dialmode_*_mipsel.deb)"
