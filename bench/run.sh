@@ -69,6 +69,12 @@ run() {
     "$sim" --script "$script" --record "$out/runs/record" -- sh -c "${1//TIME/$2}" 2>"$out/runs/stderr"
 }
 
+first_line() { # TEXT: its first line, whole words up to 80 characters, for the table
+    head -n 1 <<<"$1" | tr -d '\r|' | awk '{ line = ""; for (i = 1; i <= NF; i++) {
+        if (length(line) + length($i) >= 80) { line = line " ..."; break }
+        line = line (i > 1 ? " " : "") $i } print line }'
+}
+
 stats() { # [DECIMALS]: numbers on stdin -> "median min max"
     sort -n | awk -v d="${1:-0}" '{ v[NR] = $1 } END {
         m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
@@ -90,9 +96,9 @@ for entry in "${contenders[@]}"; do
         reply=$(run "$command" "$build/measure $out/runs/time") || status=$?
         cat "$out/runs/time" >>"$out/runs/times"
         if ! grep -q '^received [0-9]* "AT+DIALMODE=0' "$out/runs/record"; then
-            done_ok=no why="the modem got no command; it said: $(head -n 1 <<<"$reply" | cut -c1-40)"
+            done_ok=no why="the modem got no command; it said: $(first_line "$reply")"
         elif [[ $success == output && $reply != *OK* ]] || ((status != 0)); then
-            done_ok=no why="status $status, output: $(head -n 1 <<<"$reply" | cut -c1-50)"
+            done_ok=no why="status $status, output: $(first_line "$reply")"
         fi
     done
     [[ $done_ok == yes ]] || done_ok="no ($why)"
