@@ -306,6 +306,7 @@ TEST_F(VirtualClock, RatesOutsideTheTableGetTheFallbackSpeed)
         EXPECT_EQ(cfgetispeed(&line), code) << rate;
         EXPECT_EQ(cfgetospeed(&line), code) << rate;
         serial_close();
+        EXPECT_EQ(fcntl(port_fd, F_GETFD), -1) << "the port is closed";
         port_fd = 0;
     }
 }

@@ -87,6 +87,7 @@ std::vector<modem_case> modem_cases()
         {"ListingPrintsEachFullChunkThenJudgesTheLastOne", listing + " 4095 100", a + b + "ERROR\n"},
         {"ListingEndingWithOkPrintsTheLastChunk", listing + R"(; drain; send "+CFTPSLIST: END\r\nOK\r\n")",
          a + "+CFTPSLIST: END\r\nOK\r\n\n"},
+        {"ListingChunkOneByteShortEndsTheListing", listing + " 4094", a + "ERROR\n"},
         {"ListingMarkerCountsInTheFirstReplyOnly", listing + R"(; drain; send "AT+CFTPSLIST: 0\r\nOK\r\n")",
          a + "AT+CFTPSLIST: 0\r\nOK\r\n\n"},
         // 2 + 4 + 1 s, then a read that waits out its 10 s bound.

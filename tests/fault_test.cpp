@@ -53,9 +53,12 @@ class LostVerdict : public EndToEnd, public testing::WithParamInterface<stdout_k
 
 // The exchange was made, so the status stays 0; but the verdict did not get
 // out, and the tool says so instead of leaving a silence that reads as "OK".
+// A listing, so that a console can go away after its first chunk: the
+// writes after that fail, yet nothing is left to flush at the end.
 TEST_P(LostVerdict, IsReportedOnStandardError)
 {
-    tool_run r = run_with({.script = ok_modem, .out = GetParam()});
+    tool_run r = run_with({.script = R"(await; send "AT+CFTPSLIST\r\n"; listing 4095 4095 100)",
+                           .out = GetParam()});
     EXPECT_EQ(r.status, 0) << "not ended by SIGPIPE";
     EXPECT_EQ(r.err, lost_verdict_message);
     EXPECT_EQ(r.record["received"], record_bytes(command_bytes)) << "the port took descriptor 1";
@@ -63,12 +66,13 @@ TEST_P(LostVerdict, IsReportedOnStandardError)
 
 std::string stdout_name(const testing::TestParamInfo<stdout_kind> &info)
 {
-    constexpr const char *names[] = {"Captured", "Closed", "ReaderGone", "Full"};
+    constexpr const char *names[] = {"Captured", "Closed", "ReaderGone", "Full", "ConsoleGoneMidListing"};
     return names[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(StandardOutput, LostVerdict,
-                         testing::Values(stdout_kind::closed, stdout_kind::reader_gone, stdout_kind::full),
+                         testing::Values(stdout_kind::closed, stdout_kind::reader_gone, stdout_kind::full,
+                                         stdout_kind::console_lost),
                          stdout_name);
 
 } // namespace

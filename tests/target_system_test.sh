@@ -23,7 +23,10 @@ exec </dev/console >/dev/console 2>&1
 mount -t proc proc /proc
 rm -f /dev/ttyACM2
 INIT
-    [[ $mode == present ]] && echo 'mknod /dev/ttyACM2 c 4 65'
+    # Present, the line is left as an earlier user might have left it, so
+    # that the tool has to set each thing it relies on. (Flow control it
+    # leaves as found, so that stays off.)
+    [[ $mode == present ]] && echo 'mknod /dev/ttyACM2 c 4 65 && stty -F /dev/ttyACM2 9600 cs7 parenb cstopb -cread -clocal'
     cat <<'INIT'
 start=$(date +%s)
 modem-dialmode >/tmp/out 2>/tmp/err &
@@ -68,7 +71,7 @@ if [[ $mode == present ]]; then
     settings="$(fact stty) "
     echo "guest line settings after the run: $settings"
     echo "guest line states during the run: $(fact 'lines during:'); after: $(fact 'lines after:')"
-    for flag in 'speed 115200 baud' ' cs8 ' ' -parenb ' ' -cstopb ' ' -icanon ' ' -isig ' \
+    for flag in 'speed 115200 baud' ' cs8 ' ' -parenb ' ' -cstopb ' ' cread ' ' clocal ' ' -icanon ' ' -isig ' \
                 ' -echo ' ' -opost ' ' -icrnl ' ' -ixon ' ' min = 1 ' ' time = 0 '; do
         check "line setting '$flag'" "$settings" "$flag"
     done

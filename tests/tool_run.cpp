@@ -63,6 +63,7 @@ void terminate_children(pid_t parent)
 struct sink {
     int fd;
     std::string *text;
+    size_t close_after = 0; // when not 0: close fd once this much has come
 };
 
 // Drains the pipes until they close or the deadline passes, and closes them;
@@ -92,9 +93,9 @@ bool collect(std::vector<sink> sinks, pid_t sim, double terminate_at, double dea
                 continue;
             char buf[8192];
             ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
+            if (n > 0)
                 sinks[i].text->append(buf, static_cast<size_t>(n));
-            } else {
+            if (n <= 0 || (sinks[i].close_after && sinks[i].text->size() >= sinks[i].close_after)) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
                 open_pipes--;
@@ -202,6 +203,14 @@ tool_run run_tool(const run_options &options)
         return r;
     if (options.out == stdout_kind::reader_gone)
         close(out_pipe[0]);
+    if (options.out == stdout_kind::console_lost) {
+        close(out_pipe[0]);
+        close(out_pipe[1]);
+        out_pipe[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const char *name = out_pipe[0] >= 0 && grantpt(out_pipe[0]) == 0 && unlockpt(out_pipe[0]) == 0
+                               ? ptsname(out_pipe[0]) : nullptr;
+        out_pipe[1] = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    }
     double start = now_s();
     pid_t pid = fork();
     if (pid == 0) {
@@ -225,6 +234,8 @@ tool_run run_tool(const run_options &options)
     std::vector<sink> sinks = {{err_pipe[0], &r.err}};
     if (options.out == stdout_kind::captured)
         sinks.push_back({out_pipe[0], &r.out});
+    else if (options.out == stdout_kind::console_lost)
+        sinks.push_back({out_pipe[0], &r.out, 4096}); // the master's close hangs the console up
     else if (options.out != stdout_kind::reader_gone)
         close(out_pipe[0]);
     double terminate_at = options.terminate_tool_after_ms ? start + options.terminate_tool_after_ms / 1000.0 : 0;

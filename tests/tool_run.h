@@ -13,6 +13,7 @@ enum class stdout_kind {
     closed,      // descriptor 1 closed
     reader_gone, // a pipe whose reading end is already closed
     full,        // /dev/full: every write fails with ENOSPC
+    console_lost, // a terminal that hangs up once 4096 bytes have come through
 };
 
 struct run_options {

@@ -258,6 +258,15 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
     }
     m.pts_name = name;
     fcntl(m.master, F_SETFL, O_RDWR | O_NONBLOCK);
+    // The line starts as an earlier user might have left it: two stop bits,
+    // on top of a pseudo-terminal's cooked defaults, so that the record shows
+    // whether the tool set what it relies on. (A pseudo-terminal keeps 8 data
+    // bits, no parity and its receiver on whatever it is told.)
+    struct termios line;
+    if (tcgetattr(m.slave, &line) == 0) {
+        line.c_cflag |= CSTOPB;
+        tcsetattr(m.slave, TCSANOW, &line);
+    }
     bool deferred = !script.empty() && places_device(script[0].kind);
     if (!deferred)
         appear(m);
