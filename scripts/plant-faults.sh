@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Plants plausible slips in src/, one at a time, and reports for each which
+# tests caught it: a test earns its place by failing when the slip it guards
+# against is there. Builds in build-faults/ (a copy of the test build's
+# options) and restores src/ after every slip, also when interrupted.
+#   scripts/plant-faults.sh [CTEST_ARGS...]   (default: -LE target, the host suite;
+#   the target cases run the cross-built binaries, which no slip here reaches)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build-faults
+ctest_args=("$@")
+((${#ctest_args[@]})) || ctest_args=(-LE target)
+
+# FILE#WHAT#FIND#REPLACE: a slip is one literal replacement in FILE; {NL}
+# stands for a line break.
+slips=(
+    'modem_port.cpp#O_NOCTTY dropped#O_RDWR | O_NOCTTY | O_NONBLOCK#O_RDWR | O_NONBLOCK'
+    'modem_port.cpp#O_NONBLOCK dropped#O_RDWR | O_NOCTTY | O_NONBLOCK#O_RDWR | O_NOCTTY'
+    'modem_port.cpp#19 open attempts#open_attempts = 20#open_attempts = 19'
+    'modem_port.cpp#retry wait 0.1 s#open_retry_wait_us = 1000000#open_retry_wait_us = 100000'
+    'modem_port.cpp#descriptor 0 accepted#if (port_fd > 0)#if (port_fd >= 0)'
+    'modem_port.cpp#port left on descriptor 1#if (port_fd == STDOUT_FILENO) {#if (false) {'
+    'modem_port.cpp#exit status 1#exit(-1)#exit(1)'
+    'modem_port.cpp#blocking mode not set#fcntl(port_fd, F_SETFL, O_RDWR);#'
+    'modem_port.cpp#cfmakeraw dropped#cfmakeraw(&port_settings);#'
+    'modem_port.cpp#input speed not set#cfsetispeed(&port_settings, port_speed);#'
+    'modem_port.cpp#output speed not set#cfsetospeed(&port_settings, port_speed);#'
+    'modem_port.cpp#7 data bits#CS8 | CREAD#CS7 | CREAD'
+    'modem_port.cpp#CLOCAL not set#CS8 | CREAD | CLOCAL#CS8 | CREAD'
+    'modem_port.cpp#CREAD not set#CS8 | CREAD | CLOCAL#CS8 | CLOCAL'
+    'modem_port.cpp#CSTOPB not cleared#CSIZE | CSTOPB | PARENB#CSIZE | PARENB'
+    'modem_port.cpp#TCSAFLUSH#TCSANOW#TCSAFLUSH'
+    'modem_port.cpp#only DTR raised#TIOCM_DTR | TIOCM_RTS#TIOCM_DTR'
+    'modem_port.cpp#DTR and RTS dropped#modem_lines |= TIOCM_DTR | TIOCM_RTS#modem_lines &= ~(TIOCM_DTR | TIOCM_RTS)'
+    'modem_port.cpp#TIOCMSET removed#ioctl(port_fd, TIOCMSET, &modem_lines);#'
+    'modem_port.cpp#settle 1 s#settle_wait_us = 2000000#settle_wait_us = 1000000'
+    'modem_port.cpp#fallback B115200#fallback_code = B230400#fallback_code = B115200'
+    'modem_port.cpp#9600 gives B19200#{9600, B9600}#{9600, B19200}'
+    'modem_port.cpp#port not closed#return close(port_fd);#return 0;'
+    'at_exchange.cpp#read of 4096#chunk_max = reply_buf_size - 1#chunk_max = reply_buf_size'
+    'at_exchange.cpp#answer wait 3 s#answer_wait_us = 4000000#answer_wait_us = 3000000'
+    'at_exchange.cpp#wait after read 0.5 s#after_read_wait_us = 1000000#after_read_wait_us = 500000'
+    'at_exchange.cpp#read bound 1 s#read_bound_ms = 10000#read_bound_ms = 1000'
+    'at_exchange.cpp#read bound 10 ms#read_bound_ms = 10000#read_bound_ms = 10'
+    'at_exchange.cpp#no read bound#read_bound_ms = 10000#read_bound_ms = -1'
+    'at_exchange.cpp#listing cut after 63#listing_chunks_max = 64#listing_chunks_max = 63'
+    'at_exchange.cpp#marker in later chunks#            listing_active = 0;#            listing_active = strstr(reply_buf, listing_marker) != nullptr;'
+    'at_exchange.cpp#full chunk by >= 4094#if (strlen(reply_buf) == chunk_max)#if (strlen(reply_buf) >= chunk_max - 1)'
+    'at_exchange.cpp#full chunk not printed#            puts(reply_buf);#            ;'
+    'at_exchange.cpp#marker not looked for#if (strstr(reply_buf, listing_marker))#if (false)'
+    'at_exchange.cpp#verdict inverted#strstr(reply_buf, expected) ? reply_buf : failure_word#strstr(reply_buf, expected) ? failure_word : reply_buf'
+    'at_exchange.cpp#buffer not cleared at the end#    memset(reply_buf, 0, sizeof reply_buf);{NL}}#}'
+    'at_exchange.cpp#buffer not cleared per chunk#        memset(reply_buf, 0, sizeof reply_buf);{NL}        if (chunks#        if (chunks'
+    'at_exchange.cpp#command without its line feed#strlen(command));#strlen(command) - 1);'
+    'at_exchange.cpp#command written twice#    (void)!write(port_fd, command, strlen(command));#    (void)!write(port_fd, command, strlen(command));{NL}    (void)!write(port_fd, command, strlen(command));'
+    'run.cpp#SIGPIPE not ignored#    signal(SIGPIPE, SIG_IGN);#'
+    'run.cpp#lost verdict not reported#if (fflush(stdout) != 0 || ferror(stdout))#if (false)'
+    'run.cpp#earlier write errors missed#fflush(stdout) != 0 || ferror(stdout)#fflush(stdout) != 0'
+    'run.cpp#command without its carriage return#AT+DIALMODE=0\r\n#AT+DIALMODE=0\n'
+    'run.cpp#expected text in small letters#at_expected = "OK"#at_expected = "ok"'
+    'run.cpp#57600 baud#line_rate = 115200#line_rate = 57600'
+    'run.cpp#status 1#    return 0;{NL}}#    return 1;{NL}}'
+)
+
+saved=$(mktemp -d)
+cp -r src/. "$saved/"
+trap 'cp -r "$saved/." src/; rm -rf "$saved"' EXIT
+if [[ ! -f $build/CMakeCache.txt ]]; then
+    cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON -DBUILD_TESTING=ON \
+        -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
+        -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/build-mipsel-static/modem-dialmode" >/dev/null
+fi
+cmake --build "$build" >/dev/null
+ctest --test-dir "$build" -j 24 "${ctest_args[@]}" >/dev/null || {
+    echo "the suite fails without any slip planted" >&2
+    exit 1
+}
+
+echo "| slip | file | caught by |"
+echo "|---|---|---|"
+for slip in "${slips[@]}"; do
+    IFS='#' read -r file what find replace <<<"$slip"
+    cp -r "$saved/." src/  # a fresh mtime, so that the build sees the change
+    FIND=$find REPLACE=$replace perl -0pi -e '
+        BEGIN { ($f, $r) = ($ENV{FIND}, $ENV{REPLACE}); s/\{NL\}/\n/g for $f, $r }
+        $n += s/\Q$f\E/$r/; END { exit($n ? 0 : 3) }' "src/$file" ||
+        { echo "| $what | $file | (not planted: text not found) |"; continue; }
+    if ! cmake --build "$build" >/dev/null 2>&1; then
+        echo "| $what | $file | the build |"
+        continue
+    fi
+    failed=$(ctest --test-dir "$build" -j 24 "${ctest_args[@]}" 2>&1 |
+             sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' | paste -sd ' ' || true)
+    echo "| $what | $file | ${failed:-NOTHING} |"
+done
