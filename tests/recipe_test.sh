@@ -13,8 +13,8 @@ trap 'rm -rf "$work"' EXIT
 # The fenced block after the marker line, and the man page's example.
 recipe=$(sed -n '/tests\/recipe_test.sh runs this block/,/^```$/p' "$readme" | sed '1,2d;$d')
 check "the README has the recipe" "$recipe" 'modem-dialmode'
-check "the man page shows the same recipe" "$(sed -n '/^\.nf$/,/^\.fi$/p' "$page" | sed '1d;$d')" \
-    "^$(sed 's/[][\.*^$|()+?{}]/\\&/g' <<<"$recipe")\$"
+example=$(sed -n '/^\.nf$/,/^\.fi$/p' "$page" | sed '1d;$d')
+check "the man page shows the same recipe" "$([[ $example == "$recipe" ]] && echo same || echo "$example")" '^same$'
 printf '%s\n' "$recipe" >"$work/recipe.sh"
 
 mkdir -p "$work/plain" "$work/cut"

@@ -108,6 +108,15 @@ bool collect(std::vector<sink> sinks, pid_t sim, double terminate_at, double dea
     return in_time;
 }
 
+// A pseudo-terminal, as a console: ends[0] the master, ends[1] the terminal.
+bool console(int ends[2])
+{
+    ends[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char *name = ends[0] >= 0 && grantpt(ends[0]) == 0 && unlockpt(ends[0]) == 0 ? ptsname(ends[0]) : nullptr;
+    ends[1] = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    return ends[1] >= 0;
+}
+
 // The tool under test: the host build, or the command (words separated by
 // spaces, such as an emulator and a cross-built tool) in MODEM_DIALMODE_TOOL.
 std::vector<std::string> tool_command()
@@ -199,18 +208,11 @@ tool_run run_tool(const run_options &options)
 
     int out_pipe[2], err_pipe[2];
     tool_run r;
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+    if (!(options.out == stdout_kind::console_lost ? console(out_pipe) : pipe2(out_pipe, O_CLOEXEC) == 0) ||
+        pipe2(err_pipe, O_CLOEXEC) != 0)
         return r;
     if (options.out == stdout_kind::reader_gone)
         close(out_pipe[0]);
-    if (options.out == stdout_kind::console_lost) {
-        close(out_pipe[0]);
-        close(out_pipe[1]);
-        out_pipe[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        const char *name = out_pipe[0] >= 0 && grantpt(out_pipe[0]) == 0 && unlockpt(out_pipe[0]) == 0
-                               ? ptsname(out_pipe[0]) : nullptr;
-        out_pipe[1] = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
-    }
     double start = now_s();
     pid_t pid = fork();
     if (pid == 0) {
