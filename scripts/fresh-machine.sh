@@ -4,8 +4,8 @@
 # current commit into it, and runs there, as root, the README's commands
 # exactly as they stand in it: the first set-up command, the build and
 # install commands, the second set-up command (the whole test suite), the
-# package and the cross-build commands. A step the README takes for granted fails here, not on a
-# new user's machine. Needs root and Debian's package archive.
+# package and the cross-build commands. A step the README takes for granted
+# fails here, not on a new user's machine. Needs root and Debian's archive.
 #   scripts/fresh-machine.sh [WORK]     (default build-fresh; removed first)
 set -euo pipefail
 cd "$(dirname "$0")/.."
