@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
-# Runs apt-get or apt-cache against Debian's mipsel archive through a private
-# package list kept under CACHE, so that the machine's own apt set-up (and
-# its list of architectures) is left alone. The list is fetched on first use.
+# Runs apt-get or apt-cache against Debian's mipsel archive, binary packages
+# and source packages, through a private package list kept under CACHE, so
+# that the machine's own apt set-up (its list of architectures, and sources
+# that name no deb-src) is left alone. The list is fetched on first use.
 #   mipsel-apt.sh CACHE apt-get|apt-cache ARG...
 set -euo pipefail
 cache=$1 tool=$2
 shift 2
 apt_dir=$cache/apt
 opts=(-q -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
+      -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$apt_dir/sources"
       -o APT::Architecture=mipsel -o APT::Architectures::=mipsel
       -o APT::Sandbox::User=root -o Debug::NoLocking=1)
-if [[ ! -e $apt_dir/lists/fetched ]]; then
-    mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+if [[ ! -e $apt_dir/lists/fetched-with-sources ]]; then
+    mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/sources"
+    # The machine's sources, each also asked for its source packages.
+    for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [[ -f $list ]] && sed -n 's/^deb \(.*\)/deb \1\ndeb-src \1/p' "$list"
+    done >"$apt_dir/sources/machine.list"
+    for list in /etc/apt/sources.list.d/*.sources; do
+        [[ -f $list ]] && sed 's/^Types: *deb *$/Types: deb deb-src/' "$list" \
+            >"$apt_dir/sources/$(basename "$list")"
+    done
     apt-get "${opts[@]}" update >/dev/null
-    touch "$apt_dir/lists/fetched"
+    touch "$apt_dir/lists/fetched-with-sources"
 fi
 exec "$tool" "${opts[@]}" "$@"
