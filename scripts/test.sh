@@ -14,7 +14,8 @@ cd "$(dirname "$0")/.."
 need_packages "${build_tools[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
     clang++=clang =libclang-rt-14-dev clang-tidy=clang-tidy cppcheck=cppcheck valgrind=valgrind \
     mipsel-linux-gnu-g++=g++-mipsel-linux-gnu qemu-mipsel=qemu-user \
-    qemu-system-mipsel=qemu-system-mips cpio=cpio man=man-db dpkg-shlibdeps=dpkg-dev file=file
+    qemu-system-mipsel=qemu-system-mips cpio=cpio man=man-db dpkg-shlibdeps=dpkg-dev file=file \
+    musl-gcc=musl-tools
 
 # Most cases sleep through the tool's fixed waits, so many run at once.
 run_suite() { ctest --test-dir "$1" --output-on-failure -j 24; }
@@ -30,6 +31,15 @@ scripts/fuzz.sh
 echo "== mipsel cross builds"
 scripts/cross-build.sh
 
+echo "== a static musl build for this machine, for the host suite"
+musl=${MUSL_BUILD_DIR:-build-musl}
+# musl-gcc compiles the C++ sources too (they use C headers only).
+musl_first=()
+[[ -f $musl/CMakeCache.txt ]] || musl_first=(-G Ninja -DCMAKE_CXX_COMPILER=musl-gcc)
+cmake -S . -B "$musl" "${musl_first[@]}" -DBUILD_TESTING=OFF -DMODEM_DIALMODE_SIMULATOR=OFF \
+    -DMODEM_DIALMODE_STATIC=ON -DMODEM_DIALMODE_WERROR=ON >/dev/null
+cmake --build "$musl" --target modem-dialmode hardening_probe >/dev/null
+
 echo "== the shipped build: host, memcheck, package, qemu-user and qemu-system suites"
 # A directory of its own, so that a build made by hand (the README's, with
 # another generator or without tests) is never reused here.
@@ -37,6 +47,8 @@ build=${BUILD_DIR:-build-test}
 cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON -DBUILD_TESTING=ON \
     -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
     -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/build-mipsel-static/modem-dialmode" \
+    -DMODEM_DIALMODE_TARGET_MUSL_TOOL="$PWD/build-mipsel-musl/modem-dialmode" \
+    -DMODEM_DIALMODE_MUSL_TOOL="$PWD/$musl/modem-dialmode" \
     -DMODEM_DIALMODE_TARGET_PACKAGE="$(ls "$PWD"/build-mipsel/packages/modem-dialmode_*_mipsel.deb)"
 cmake --build "$build"
 run_suite "$build"

@@ -2,10 +2,12 @@
 # Checks the Debian packages. The host one is unpacked with dpkg -x into a
 # staging root, and the binary found there is run against the simulated
 # modem; its man page must render without warnings. The target one is checked
-# for its architecture, its contents and the libc it depends on.
-#   package_test.sh SIM_MODEM HOST_PACKAGE_DIR [TARGET_PACKAGE]
+# for its architecture, its contents and the libc it depends on. The release
+# tarball of the universal binary is checked against its checksum file,
+# unpacked, and its binary run under qemu-user on a CPU without an FPU.
+#   package_test.sh SIM_MODEM HOST_PACKAGE_DIR [TARGET_PACKAGE [RELEASE_DIR]]
 set -euo pipefail
-sim=$1 host_dir=$2 target_deb=${3:-}
+sim=$1 host_dir=$2 target_deb=${3:-} release_dir=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/checks.sh"
 work=$(mktemp -d)
@@ -23,14 +25,21 @@ check "depends on libc alone" "$(field "$host_deb" Depends)" '^libc6 \(>= [0-9.]
 dpkg -x "$host_deb" "$work/host"
 tool=$work/host/usr/bin/modem-dialmode
 check "binary installed" "$(stat -c %A "$tool" 2>&1)" '^-rwxr-xr-x$'
-status=0
-out=$("$sim" --script 'await; delay 100; send "\r\nOK\r\n"' -- "$tool" | to_hex) || status=$?
-check "unpacked binary's exchange: status" "$status" '^0$'
-check "unpacked binary's exchange: output (hex)" "$out" "^$(hex '\r\nOK\r\n\n')\$"
-page=$work/host/usr/share/man/man1/modem-dialmode.1
-warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null) || warnings+=" (man failed)"
-check "man page renders without warnings" "$warnings" '^$'
-check "man page names the device" "$(grep -c '/dev/ttyACM2' "$page")" '^[1-9]'
+# exchange COMMAND...: an accepting modem's exchange with the unpacked binary.
+exchange() {
+    local status=0 out
+    out=$("$sim" --script 'await; delay 100; send "\r\nOK\r\n"' -- "$@" | to_hex) || status=$?
+    check "unpacked binary's exchange: status" "$status" '^0$'
+    check "unpacked binary's exchange: output (hex)" "$out" "^$(hex '\r\nOK\r\n\n')\$"
+}
+man_page() {
+    local warnings
+    warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$1" 2>&1 >/dev/null) || warnings+=" (man failed)"
+    check "man page renders without warnings" "$warnings" '^$'
+    check "man page names the device" "$(grep -c '/dev/ttyACM2' "$1")" '^[1-9]'
+}
+exchange "$tool"
+man_page "$work/host/usr/share/man/man1/modem-dialmode.1"
 
 if [[ -n $target_deb ]]; then
     echo "== $target_deb"
@@ -45,5 +54,21 @@ if [[ -n $target_deb ]]; then
     check "depends on the libc the binary needs" "$(field "$target_deb" Depends)" \
         "^libc6 \\(>= $(newest_glibc "$tool")\\)\$"
     check "man page included" "$(ls "$work/target/usr/share/man/man1")" '^modem-dialmode\.1$'
+fi
+
+if [[ -n $release_dir ]]; then
+    tarball=$(ls "$release_dir"/modem-dialmode-*-linux-mipsel-static.tar.gz)
+    echo "== $tarball"
+    check "checksum file matches" "$(cd "$release_dir" && sha256sum -c "$(basename "$tarball").sha256" 2>&1)" ': OK$'
+    top=$(basename "$tarball" .tar.gz)
+    check "contents: the binary and the man page" "$(tar -tzf "$tarball" | grep -v '/$' | sort | paste -sd ' ')" \
+        "^$top/bin/modem-dialmode $top/share/man/man1/modem-dialmode\.1\$"
+    tar -xzf "$tarball" -C "$work"
+    tool=$work/$top/bin/modem-dialmode
+    check "binary is a static MIPS32r2 PIE" "$(file -b "$tool")" \
+        '^ELF 32-bit LSB pie executable, MIPS, MIPS32 rel2 .*static-pie linked, stripped$'
+    check "binary is soft-float" "$(readelf -A "$tool" | sed -n 's/^ *FP ABI: *//p')" '^Soft float$'
+    exchange qemu-mipsel -cpu 24Kc "$tool"
+    man_page "$work/$top/share/man/man1/modem-dialmode.1"
 fi
 ((failures == 0))

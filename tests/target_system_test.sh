@@ -2,9 +2,10 @@
 # Boots the Malta kernel in qemu-system-mipsel with an initramfs made here
 # from busybox and the static tool, its second UART wired to the simulated
 # modem, and checks what the tool did on a real MIPS kernel and serial driver.
-#   target_system_test.sh present|absent SIM_MODEM STATIC_TOOL CACHE WORK
+#   target_system_test.sh present|absent SIM_MODEM STATIC_TOOL CACHE WORK [CPU]
+# CPU is a qemu-system-mipsel -cpu model (default 24Kf, the board's own).
 set -euo pipefail
-mode=$1 sim=$2 tool=$3 cache=$4 work=$5
+mode=$1 sim=$2 tool=$3 cache=$4 work=$5 cpu=${6:-24Kf}
 here=$(cd "$(dirname "$0")" && pwd)
 
 "$here/target_packages.sh" "$cache"
@@ -50,7 +51,7 @@ chmod +x "$work/root/init"
 status=0
 timeout 240 "$sim" --record "$work/record" \
     --script 'await; echo; delay 100; send "\r\nOK\r\n"' -- \
-    qemu-system-mipsel -M malta -m 128 -net none -vga none -display none -monitor none \
+    qemu-system-mipsel -M malta -cpu "$cpu" -m 128 -net none -vga none -display none -monitor none \
         -no-reboot -kernel "$cache/vmlinuz" -initrd "$work/initrd.cpio" \
         -append "console=ttyS0 panic=-1 quiet loglevel=1" \
         -chardev file,id=console,path="$work/console.log" -serial chardev:console \
