@@ -1,8 +1,12 @@
 # Fails unless the binary's dynamic section asks for the C library alone:
-# routers carry no C++ runtime.
-execute_process(COMMAND ${READELF} -d ${BINARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
+# routers carry no C++ runtime. With -DNOTHING=ON, fails unless it asks for
+# nothing at all: no library, no program interpreter.
+execute_process(COMMAND ${READELF} -d -l ${BINARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
 if(failed)
-    message(FATAL_ERROR "readelf -d ${BINARY} failed")
+    message(FATAL_ERROR "readelf -d -l ${BINARY} failed")
+endif()
+if(NOTHING AND dynamic MATCHES "NEEDED|INTERP")
+    message(FATAL_ERROR "${BINARY} needs a library or a loader, so it is not static")
 endif()
 string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]]*\\]" needed "${dynamic}")
 message(STATUS "NEEDED: ${needed}")
