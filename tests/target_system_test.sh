@@ -29,6 +29,7 @@ INIT
     # leaves as found, so that stays off.)
     [[ $mode == present ]] && echo 'mknod /dev/ttyACM2 c 4 65 && stty -F /dev/ttyACM2 9600 cs7 parenb cstopb -cread -clocal'
     cat <<'INIT'
+echo "@@ cpu $(grep -m 1 '^cpu model' /proc/cpuinfo)"
 start=$(date +%s)
 modem-dialmode >/tmp/out 2>/tmp/err &
 tool=$!
@@ -62,6 +63,7 @@ fact() { # the guest's line "@@ NAME VALUE", VALUE trimmed
     sed -n "s/^@@ $1 *//p" "$work/console.log" | tr -d '\r' | head -n 1 | sed 's/ *$//'
 }
 check "qemu ended by the guest's reboot" "$status" '^0$'
+check "the guest's CPU" "$(fact cpu)" "^cpu model[[:space:]]*: MIPS $cpu "
 
 if [[ $mode == present ]]; then
     reply=$(hex 'AT+DIALMODE=0\r\n\r\nOK\r\n\n')
