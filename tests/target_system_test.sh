@@ -63,7 +63,11 @@ fact() { # the guest's line "@@ NAME VALUE", VALUE trimmed
     sed -n "s/^@@ $1 *//p" "$work/console.log" | tr -d '\r' | head -n 1 | sed 's/ *$//'
 }
 check "qemu ended by the guest's reboot" "$status" '^0$'
-check "the guest's CPU" "$(fact cpu)" "^cpu model[[:space:]]*: MIPS $cpu "
+# The kernel names a 24Kf a 24Kc with an FPU: what tells them apart is the FPU.
+has_fpu=no want_fpu=no
+[[ $(fact cpu) == *FPU* ]] && has_fpu=yes
+[[ $cpu == *f ]] && want_fpu=yes
+check "whether the guest's CPU has an FPU ($(fact cpu | tr -s '\t' ' '))" "$has_fpu" "^$want_fpu\$"
 
 if [[ $mode == present ]]; then
     reply=$(hex 'AT+DIALMODE=0\r\n\r\nOK\r\n\n')
