@@ -4,10 +4,12 @@
 #  2. a checked build (clang, AddressSanitizer, UndefinedBehaviorSanitizer,
 #     libFuzzer): the host suite under the sanitizers, then the exchange
 #     fuzzer for FUZZ_SECONDS (default 60);
-#  3. the mipsel cross builds, within their size budget;
-#  4. the shipped host build: the host suite, valgrind's memcheck, the
-#     Debian packages, and the mipsel binary under qemu-user and on a Malta
-#     kernel in qemu-system.
+#  3. the mipsel cross builds, within their size budgets, and a static musl
+#     build for this machine;
+#  4. the shipped host build: the host suite (also against the musl build),
+#     valgrind's memcheck, the packages and the release tarball, and the
+#     mipsel binaries under qemu-user (the universal one on three CPUs) and
+#     on a Malta kernel in qemu-system.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
