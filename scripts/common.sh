@@ -35,6 +35,11 @@ need_packages() {
 
 build_tools=(cmake=cmake g++=g++ ninja=ninja-build readelf=binutils)
 
+# Flash budgets of the stripped mipsel binaries, in bytes: the dynamic glibc
+# one, and the universal one (static musl, soft float).
+glibc_budget=6144
+musl_budget=40960
+
 # configure_checked_build: configures the checked build (clang, ASan, UBSan,
 # libFuzzer) in CHECKED_BUILD_DIR (default build-checked) and prints its path.
 configure_checked_build() {

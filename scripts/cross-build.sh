@@ -46,9 +46,9 @@ while read -r build toolchain budget options; do
         failed=1
     fi
 done <<LIST
-build-mipsel mipsel-linux-gnu.cmake 6144 -DMODEM_DIALMODE_STATIC=OFF
+build-mipsel mipsel-linux-gnu.cmake $glibc_budget -DMODEM_DIALMODE_STATIC=OFF
 build-mipsel-static mipsel-linux-gnu.cmake - -DMODEM_DIALMODE_STATIC=ON
-build-mipsel-musl mipsel-linux-musl.cmake 40960 -DMODEM_DIALMODE_MUSL_LIBDIR=$musl/lib
+build-mipsel-musl mipsel-linux-musl.cmake $musl_budget -DMODEM_DIALMODE_MUSL_LIBDIR=$musl/lib
 LIST
 ((failed == 0)) || exit 1
 

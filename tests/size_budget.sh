@@ -6,6 +6,7 @@
 set -euo pipefail
 source=$1 work=$2 musl=$3
 . "$source/tests/checks.sh"
+. "$source/scripts/common.sh"
 mkdir -p "$work"
 
 # NAME|CMAKE OPTIONS, one build each (Debug has no budget: it is for gdb).
@@ -23,9 +24,9 @@ variants=(
 )
 for libc in glibc musl; do
     if [[ $libc == glibc ]]; then
-        toolchain=mipsel-linux-gnu.cmake budget=6144 extra=()
+        toolchain=mipsel-linux-gnu.cmake budget=$glibc_budget extra=()
     else
-        toolchain=mipsel-linux-musl.cmake budget=40960 extra=(-DMODEM_DIALMODE_MUSL_LIBDIR="$musl")
+        toolchain=mipsel-linux-musl.cmake budget=$musl_budget extra=(-DMODEM_DIALMODE_MUSL_LIBDIR="$musl")
     fi
     for variant in "${variants[@]}"; do
         name=${variant%%|*}
