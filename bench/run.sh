@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/common.sh
-need_packages "${build_tools[@]}" strace=strace gnuplot=gnuplot-nox \
+need_packages "${build_tools[@]}" "${simulator_libs[@]}" strace=strace gnuplot=gnuplot-nox \
     chat=ppp socat=socat busybox=busybox modem-cmd=modem-cmd \
     qemu-mipsel=qemu-user mipsel-linux-gnu-g++=g++-mipsel-linux-gnu
 
@@ -22,7 +22,7 @@ repeats=${1:-5}
 build=$root/build-bench
 out=$build/bench
 mkdir -p "$out/runs"
-cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=OFF -DMODEM_DIALMODE_SIMULATOR=ON >/dev/null
 cmake --build "$build" >/dev/null
 g++ -std=c++20 -O2 -Wall -Wextra -o "$build/measure" bench/measure.cpp
 scripts/cross-build.sh >/dev/null

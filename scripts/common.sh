@@ -34,6 +34,8 @@ need_packages() {
 }
 
 build_tools=(cmake=cmake g++=g++ ninja=ninja-build readelf=binutils)
+# What the simulated modem needs beyond them: its USB modem speaks usbredir.
+simulator_libs=(/usr/include/usbredirparser.h=libusbredirparser-dev)
 
 # Flash budgets of the stripped mipsel binaries, in bytes: the dynamic glibc
 # one, and the universal one (static musl, soft float).
@@ -44,7 +46,7 @@ musl_budget=40960
 # libFuzzer) in CHECKED_BUILD_DIR (default build-checked) and prints its path.
 configure_checked_build() {
     local build=${CHECKED_BUILD_DIR:-build-checked}
-    need_packages "${build_tools[@]}" clang++=clang =libclang-rt-14-dev \
+    need_packages "${build_tools[@]}" "${simulator_libs[@]}" clang++=clang =libclang-rt-14-dev \
         /usr/include/gtest/gtest.h=libgtest-dev
     CXX=clang++ cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_FUZZ=ON \
         -DMODEM_DIALMODE_WERROR=ON >/dev/null

@@ -9,10 +9,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_tools[@]}"
+need_packages "${build_tools[@]}" "${simulator_libs[@]}"
 
 build=${BUILD_DIR:-build-demo}
-cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=OFF -DMODEM_DIALMODE_SIMULATOR=ON >/dev/null
 cmake --build "$build" >/dev/null
 device=$(sed -n 's/^MODEM_DIALMODE_DEVICE:STRING=//p' "$build/CMakeCache.txt")
 

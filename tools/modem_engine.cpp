@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "sim_modem.h"
+#include "usb_acm.h"
 
 namespace {
 
@@ -28,6 +29,8 @@ void sleep_us(int64_t us)
 
 int queued_for_tool(const sim_modem &m)
 {
+    if (m.usb)
+        return static_cast<int>(m.usb->to_host.size());
     int n = 0;
     if (m.slave < 0 || ioctl(m.slave, FIONREAD, &n) != 0)
         return 0;
@@ -36,6 +39,11 @@ int queued_for_tool(const sim_modem &m)
 
 void collect_input(sim_modem &m)
 {
+    if (m.usb) {
+        m.received += m.usb->from_host;
+        m.usb->from_host.clear();
+        return;
+    }
     char buf[4096];
     for (;;) {
         ssize_t n = m.master < 0 ? -1 : read(m.master, buf, sizeof buf);
@@ -76,10 +84,11 @@ void take_late_line_feed(sim_modem &m)
 
 void flush_pending(sim_modem &m, int64_t now_us)
 {
-    if (m.master < 0 || m.pending.empty())
+    if ((m.master < 0 && !m.usb) || m.pending.empty())
         return;
     int before = m.settle_writes ? queued_for_tool(m) : 0;
-    ssize_t n = write(m.master, m.pending.data(), m.pending.size());
+    ssize_t n = m.usb ? static_cast<ssize_t>(usb_send(*m.usb, m.pending.data(), m.pending.size()))
+                      : write(m.master, m.pending.data(), m.pending.size());
     if (n <= 0)
         return;
     m.pending.erase(0, static_cast<size_t>(n));
@@ -113,6 +122,11 @@ const char *free_device_path(sim_modem &m)
 
 void appear(sim_modem &m)
 {
+    if (m.usb) {
+        usb_plug(*m.usb);
+        m.device_present = true;
+        return;
+    }
     if (!m.device_present)
         m.device_present = symlink(m.pts_name.c_str(), free_device_path(m)) == 0;
 }
@@ -144,6 +158,8 @@ void close_line(sim_modem &m)
 
 void hang_up(sim_modem &m)
 {
+    if (m.usb)
+        usb_unplug(*m.usb);
     modem_capture_line(m);
     close_line(m);
     m.hung_up = true;
@@ -224,8 +240,50 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
     case step_kind::hangup:
         hang_up(m);
         return true;
+    case step_kind::plug:
+        appear(m);
+        return true;
+    case step_kind::lines:
+        usb_set_serial_state(*m.usb, s.lines);
+        return true;
     }
     return true;
+}
+
+// Whether each step can be played on this kind of line.
+bool playable(const modem_script &script, bool usb, std::string &error)
+{
+    for (const modem_step &s : script) {
+        if (usb && s.kind == step_kind::node) {
+            error = "node needs a pseudo-terminal, not a USB modem";
+            return false;
+        }
+        if (!usb && (s.kind == step_kind::plug || s.kind == step_kind::lines)) {
+            error = "plug and lines need a USB modem (--usb)";
+            return false;
+        }
+    }
+    return true;
+}
+
+int64_t play_steps(sim_modem &m, int64_t now_us)
+{
+    while (m.next < m.script.size()) {
+        int64_t wake_us = never;
+        if (!play(m, m.script[m.next], now_us, wake_us))
+            return wake_us;
+        m.next++;
+        m.step_started_us = now_us;
+    }
+    return m.pending.empty() ? never : now_us + drain_poll_us;
+}
+
+void start(sim_modem &m, const modem_script &script, int64_t now_us)
+{
+    m = sim_modem{};
+    m.script = script;
+    m.start_us = m.step_started_us = now_us;
+    m.last_write_us = now_us - drain_quiet_us;
 }
 
 } // namespace
@@ -237,14 +295,26 @@ int64_t monotonic_us()
     return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+bool modem_open_usb(sim_modem &m, usb_acm &usb, const modem_script &script, int64_t now_us,
+                    std::string &error)
+{
+    if (!playable(script, true, error))
+        return false;
+    start(m, script, now_us);
+    m.usb = &usb;
+    m.device = "usb " + usb.socket_path;
+    if (script.empty() || !places_device(script[0].kind))
+        appear(m);
+    return true;
+}
+
 bool modem_open(sim_modem &m, const char *device, const modem_script &script, int64_t now_us,
                 std::string &error)
 {
-    m = sim_modem{};
-    m.script = script;
+    if (!playable(script, false, error))
+        return false;
+    start(m, script, now_us);
     m.device = device;
-    m.start_us = m.step_started_us = now_us;
-    m.last_write_us = now_us - drain_quiet_us;
     m.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m.master < 0 || grantpt(m.master) != 0 || unlockpt(m.master) != 0) {
         error = std::string("cannot make a pseudo-terminal: ") + strerror(errno);
@@ -279,17 +349,16 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
 
 int64_t modem_advance(sim_modem &m, int64_t now_us)
 {
+    if (m.usb)
+        usb_service(*m.usb, now_us);
     collect_input(m);
     take_late_line_feed(m);
     flush_pending(m, now_us);
-    while (m.next < m.script.size()) {
-        int64_t wake_us = never;
-        if (!play(m, m.script[m.next], now_us, wake_us))
-            return wake_us;
-        m.next++;
-        m.step_started_us = now_us;
-    }
-    return m.pending.empty() ? never : now_us + drain_poll_us;
+    int64_t wake_us = play_steps(m, now_us);
+    // What the steps queued for the host goes out now, not at the next wake.
+    if (m.usb)
+        usb_service(*m.usb, now_us);
+    return wake_us;
 }
 
 bool modem_awaiting_input(const sim_modem &m)
@@ -305,7 +374,7 @@ void modem_capture_line(sim_modem &m)
 
 void modem_close(sim_modem &m)
 {
-    if (m.device_present)
+    if (m.device_present && !m.usb)
         unlink(m.device.c_str());
     m.device_present = false;
     close_line(m);

@@ -1,6 +1,7 @@
 // What the simulated modem saw of the tool, written so that a person can
 // read it and a test can pick single facts out of it.
 #include "sim_modem.h"
+#include "usb_acm.h"
 
 namespace {
 
@@ -79,4 +80,9 @@ void modem_write_record(const sim_modem &m, FILE *out)
     fprintf(out, "hung_up %d\n", m.hung_up ? 1 : 0);
     if (m.line_known)
         line_facts(m.line, out);
+    // A USB modem sees no terminal settings, only what the host asked of
+    // it, in order: milliseconds since the start, then the event.
+    if (m.usb)
+        for (const usb_event &e : m.usb->events)
+            fprintf(out, "event %lld %s\n", static_cast<long long>((e.us - m.start_us) / 1000), e.what.c_str());
 }

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "sim_modem.h"
+#include "usb_acm.h"
 
 const char default_script[] = "await; echo; delay 100; send \"\\r\\nOK\\r\\n\"";
 
@@ -134,6 +135,23 @@ bool listing(cursor &c, modem_step &s)
     return true;
 }
 
+bool lines(cursor &c, modem_step &s)
+{
+    s.kind = step_kind::lines;
+    while (!at_step_end(c)) {
+        std::string name = word(c);
+        if (name == "dcd")
+            s.lines |= usb_dcd;
+        else if (name == "dsr")
+            s.lines |= usb_dsr;
+        else if (name == "ri")
+            s.lines |= usb_ri;
+        else
+            return fail(c, "lines wants dcd, dsr or ri, not '" + name + "'");
+    }
+    return true;
+}
+
 bool step(cursor &c, modem_script &script)
 {
     std::string name = word(c);
@@ -167,6 +185,10 @@ bool step(cursor &c, modem_script &script)
         ok = quoted(c, s.text, "flood") && (!s.text.empty() || fail(c, "flood wants a text"));
     } else if (name == "hangup") {
         s.kind = step_kind::hangup;
+    } else if (name == "plug") {
+        s.kind = step_kind::plug;
+    } else if (name == "lines") {
+        ok = lines(c, s);
     } else {
         return fail(c, "unknown step '" + name + "'");
     }

@@ -1,5 +1,6 @@
 // sim-modem: run a command with a simulated modem at the serial device it
-// expects, in a private /dev, and report what the command did to the line.
+// expects, in a private /dev, or as a USB modem for the machine QEMU runs,
+// and report what the command did to the line.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "sim_modem.h"
+#include "usb_acm.h"
 
 #ifndef SIM_DEFAULT_DEVICE
 #define SIM_DEFAULT_DEVICE "/dev/ttyACM2"
@@ -35,12 +37,20 @@ const char usage_text[] =
     "                      that echoes commands and says OK)\n"
     "  -f, --script-file F the same, read from file F\n"
     "  -r, --record F      write to F what COMMAND sent and the line settings\n"
-    "                      it left, one \"KEY VALUE\" fact per line\n"
+    "                      it left, one \"KEY VALUE\" fact per line (a USB\n"
+    "                      modem: \"event MS WHAT\" for each plug, line coding,\n"
+    "                      control-line change and notification, in order)\n"
+    "  -u, --usb SOCKET    be a USB modem instead, for a QEMU that COMMAND starts\n"
+    "                      with -chardev socket,id=M,path=SOCKET -device\n"
+    "                      usb-redir,chardev=M: three CDC-ACM ports, of which the\n"
+    "                      modem is the third (a guest's ttyACM2). No private\n"
+    "                      /dev is made, so no privileges are needed\n"
     "      --check         only tell whether a private /dev can be made here\n"
     "  -h, --help          show this help\n"
     "\n"
     "Script steps, separated by ';' or new lines ('#' starts a comment):\n"
-    "  appear MS       the device shows up MS ms after the start (first step)\n"
+    "  appear MS       the device shows up (USB: is plugged in) MS ms after the\n"
+    "                  start (first step)\n"
     "  absent          the device never shows up (first step)\n"
     "  node KIND       the device is no terminal but KIND: null, fifo or file\n"
     "                  (first step)\n"
@@ -49,10 +59,13 @@ const char usage_text[] =
     "  delay MS        wait MS milliseconds\n"
     "  send \"TEXT\"     send TEXT (escapes: \\r \\n \\t \\0 \\\\ \\\" \\xHH)\n"
     "  fill N \"TEXT\"   send N bytes made of TEXT repeated\n"
-    "  drain           wait until COMMAND has read all that was sent\n"
+    "  drain           wait until COMMAND has read all that was sent (USB: until\n"
+    "                  the host has taken it)\n"
     "  listing N...    per N: drain, then send N bytes of 'a' (next chunk 'b'...)\n"
     "  flood \"TEXT\"    send TEXT without pause until COMMAND ends\n"
-    "  hangup          close the line like an unplugged modem\n"
+    "  hangup          close the line like an unplugged modem (USB: unplug)\n"
+    "  plug            (USB) plug the modem in again, after a hangup\n"
+    "  lines [dcd] [dsr] [ri]  (USB) report these lines raised, the rest low\n"
     "\n"
     "Example:\n"
     "  sim-modem -s 'await; delay 500; send \"\\r\\nOK\\r\\n\"' -- modem-dialmode\n";
@@ -61,6 +74,7 @@ struct options {
     const char *device = SIM_DEFAULT_DEVICE;
     std::string script = default_script;
     const char *record = nullptr;
+    const char *usb = nullptr;
     bool check = false;
     char **command = nullptr;
 };
@@ -109,6 +123,8 @@ options parse_options(int argc, char **argv)
                 die(exit_usage, std::string("cannot read ") + path + ": " + strerror(errno));
         } else if (a == "-r" || a == "--record") {
             o.record = value("--record");
+        } else if (a == "-u" || a == "--usb") {
+            o.usb = value("--usb");
         } else if (a == "--check") {
             o.check = true;
         } else if (a == "-h" || a == "--help") {
@@ -166,7 +182,9 @@ int serve(sim_modem &m, pid_t pid)
             return status;
         }
         struct pollfd fds[2] = {{pidfd, POLLIN, 0}, {m.master, POLLIN, 0}};
-        if (!m.pending.empty())
+        if (m.usb)
+            fds[1] = {usb_poll_fd(*m.usb), usb_poll_events(*m.usb), 0};
+        else if (!m.pending.empty())
             fds[1].events |= POLLOUT;
         // Without a pidfd (old kernels) the child's end is noticed by polling.
         int timeout_ms = pidfd < 0 ? 10 : -1;
@@ -189,7 +207,7 @@ int main(int argc, char **argv)
     std::string error;
     if (!parse_script(o.script.c_str(), script, error))
         die(exit_usage, "bad script: " + error);
-    if (!sandbox_enter(o.device, error))
+    if (!o.usb && !sandbox_enter(o.device, error))
         die(exit_cannot_run, error);
     if (o.check)
         return 0;
@@ -199,7 +217,9 @@ int main(int argc, char **argv)
         die(exit_cannot_run, std::string("cannot write ") + o.record + ": " + strerror(errno));
 
     sim_modem m;
-    if (!modem_open(m, o.device, script, monotonic_us(), error))
+    usb_acm usb;
+    if (o.usb ? !usb_listen(usb, o.usb, error) || !modem_open_usb(m, usb, script, monotonic_us(), error)
+              : !modem_open(m, o.device, script, monotonic_us(), error))
         die(exit_cannot_run, error);
     modem_advance(m, monotonic_us());
     int status = serve(m, start_command(o.command));
@@ -210,5 +230,6 @@ int main(int argc, char **argv)
         fclose(record);
     }
     modem_close(m);
+    usb_close(usb);
     return exit_status_of(status);
 }

@@ -1,0 +1,550 @@
+// The USB side of the simulated modem. QEMU's usb-redir device stands on the
+// guest's bus and forwards every transfer to us; we answer as the device
+// would. usbredirparser (Debian's usbredir) speaks the protocol.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <usbredirparser.h>
+
+#include <array>
+
+#include "usb_acm.h"
+
+namespace {
+
+// cdc-acm numbers its ports in interface order: function 2 is ttyACM2.
+constexpr int functions = 3;
+constexpr int modem_function = 2;
+constexpr uint8_t comm_interface(int f) { return static_cast<uint8_t>(2 * f); }
+constexpr uint8_t data_interface(int f) { return static_cast<uint8_t>(2 * f + 1); }
+constexpr uint8_t notify_endpoint(int f) { return static_cast<uint8_t>(0x81 + 2 * f); }
+constexpr uint8_t in_endpoint(int f) { return static_cast<uint8_t>(0x82 + 2 * f); }
+constexpr uint8_t out_endpoint(int f) { return static_cast<uint8_t>(0x02 + 2 * f); }
+constexpr uint16_t bulk_packet_max = 64;
+constexpr uint16_t notify_packet_max = 16;
+constexpr uint8_t notify_interval_ms = 16;
+// A modem's own buffer: past this the engine holds bytes back, as a full
+// pseudo-terminal would.
+constexpr size_t send_queue_max = 4096;
+
+// Linux Foundation's composite-gadget identity: no driver has quirks for it.
+constexpr uint16_t vendor_id = 0x1d6b;
+constexpr uint16_t product_id = 0x0104;
+constexpr std::array<uint8_t, 18> device_descriptor = {
+    18, 1, 0x10, 0x01,   // device, USB 1.1
+    0xef, 0x02, 0x01,    // composite of functions, each named by an association
+    64,                  // control packets
+    vendor_id & 0xff, vendor_id >> 8, product_id & 0xff, product_id >> 8,
+    0x00, 0x01, 0, 0, 0, // release 1.00, no strings
+    1};
+
+constexpr size_t function_size = 8 + 9 + 5 + 5 + 4 + 5 + 7 + 9 + 7 + 7;
+constexpr size_t config_size = 9 + functions * function_size;
+
+// Per function: an association, the communication interface with its
+// class descriptors and notification endpoint, then the data interface.
+constexpr std::array<uint8_t, config_size> make_config()
+{
+    std::array<uint8_t, config_size> d{};
+    size_t i = 0;
+    auto put = [&](std::initializer_list<int> bytes) {
+        for (int b : bytes)
+            d[i++] = static_cast<uint8_t>(b);
+    };
+    put({9, 2, config_size & 0xff, config_size >> 8, 2 * functions, 1, 0, 0x80, 50});
+    for (int f = 0; f < functions; f++) {
+        const int c = comm_interface(f), data = data_interface(f);
+        put({8, 0x0b, c, 2, 2, 2, 1, 0});
+        put({9, 4, c, 0, 1, 2, 2, 1, 0});                 // ACM, AT commands
+        put({5, 0x24, 0x00, 0x10, 0x01});                 // CDC header 1.10
+        put({5, 0x24, 0x01, 0x00, data});                 // call management
+        put({4, 0x24, 0x02, 0x02});                       // line coding and lines
+        put({5, 0x24, 0x06, c, data});                    // union
+        put({7, 5, notify_endpoint(f), 3, notify_packet_max, 0, notify_interval_ms});
+        put({9, 4, data, 0, 2, 0x0a, 0, 0, 0});
+        put({7, 5, in_endpoint(f), 2, bulk_packet_max, 0, 0});
+        put({7, 5, out_endpoint(f), 2, bulk_packet_max, 0, 0});
+    }
+    return d;
+}
+constexpr std::array<uint8_t, config_size> config_descriptor = make_config();
+
+// usbredir's endpoint index: OUT endpoints 0..15, IN endpoints 16..31.
+constexpr int endpoint_index(uint8_t address) { return ((address & 0x80) >> 3) | (address & 0x0f); }
+
+constexpr uint8_t type_control = 0, type_bulk = 2, type_interrupt = 3, type_none = 255;
+
+usb_acm &acm(void *priv) { return *static_cast<usb_acm *>(priv); }
+
+void note(usb_acm &u, const std::string &what) { u.events.push_back({u.now_us, what}); }
+
+std::string lines_text(unsigned lines, const char *const names[], const unsigned bits[], int count)
+{
+    std::string text;
+    for (int i = 0; i < count; i++)
+        if (lines & bits[i])
+            text += std::string(text.empty() ? "" : " ") + names[i];
+    return text.empty() ? "none" : text;
+}
+
+std::string control_text(unsigned lines)
+{
+    static const char *const names[] = {"dtr", "rts"};
+    static const unsigned bits[] = {1, 2};
+    return lines_text(lines, names, bits, 2);
+}
+
+std::string state_text(unsigned lines)
+{
+    static const char *const names[] = {"dcd", "dsr", "ri"};
+    static const unsigned bits[] = {usb_dcd, usb_dsr, usb_ri};
+    return lines_text(lines, names, bits, 3);
+}
+
+// "115200 8N1", as stty and modem manuals write a line.
+std::string coding_text(const uint8_t c[7])
+{
+    unsigned long rate = c[0] | c[1] << 8 | static_cast<unsigned long>(c[2]) << 16 |
+                         static_cast<unsigned long>(c[3]) << 24;
+    static const char parity[] = "NOEMS";
+    static const char *const stops[] = {"1", "1.5", "2"};
+    char text[48];
+    snprintf(text, sizeof text, "%lu %u%c%s", rate, c[6], c[5] < 5 ? parity[c[5]] : '?',
+             c[4] < 3 ? stops[c[4]] : "?");
+    return text;
+}
+
+void log_line(void *, int level, const char *msg)
+{
+    if (level <= usbredirparser_warning)
+        fprintf(stderr, "sim-modem: usbredir: %s\n", msg);
+}
+
+int read_peer(void *priv, uint8_t *data, int count)
+{
+    ssize_t n = read(acm(priv).peer, data, static_cast<size_t>(count));
+    if (n > 0)
+        return static_cast<int>(n);
+    return n < 0 && (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+}
+
+int write_peer(void *priv, uint8_t *data, int count)
+{
+    ssize_t n = send(acm(priv).peer, data, static_cast<size_t>(count), MSG_NOSIGNAL);
+    if (n >= 0)
+        return static_cast<int>(n);
+    return errno == EAGAIN || errno == EINTR ? 0 : -1;
+}
+
+void send_connect(usb_acm &u)
+{
+    usb_redir_interface_info_header interfaces{};
+    interfaces.interface_count = 2 * functions;
+    for (int f = 0; f < functions; f++) {
+        interfaces.interface[comm_interface(f)] = comm_interface(f);
+        interfaces.interface_class[comm_interface(f)] = 2;
+        interfaces.interface_subclass[comm_interface(f)] = 2;
+        interfaces.interface_protocol[comm_interface(f)] = 1;
+        interfaces.interface[data_interface(f)] = data_interface(f);
+        interfaces.interface_class[data_interface(f)] = 0x0a;
+    }
+    usb_redir_ep_info_header endpoints{};
+    memset(endpoints.type, type_none, sizeof endpoints.type);
+    auto endpoint = [&](uint8_t address, uint8_t type, uint8_t interface, uint16_t max, uint8_t interval) {
+        int i = endpoint_index(address);
+        endpoints.type[i] = type;
+        endpoints.interface[i] = interface;
+        endpoints.max_packet_size[i] = max;
+        endpoints.interval[i] = interval;
+    };
+    endpoint(0x00, type_control, 0, 64, 0);
+    endpoint(0x80, type_control, 0, 64, 0);
+    for (int f = 0; f < functions; f++) {
+        endpoint(notify_endpoint(f), type_interrupt, comm_interface(f), notify_packet_max, notify_interval_ms);
+        endpoint(in_endpoint(f), type_bulk, data_interface(f), bulk_packet_max, 0);
+        endpoint(out_endpoint(f), type_bulk, data_interface(f), bulk_packet_max, 0);
+    }
+    usb_redir_device_connect_header device{};
+    device.speed = usb_redir_speed_full;
+    device.device_class = device_descriptor[4];
+    device.device_subclass = device_descriptor[5];
+    device.device_protocol = device_descriptor[6];
+    device.vendor_id = vendor_id;
+    device.product_id = product_id;
+    device.device_version_bcd = 0x0100;
+    // QEMU checks a device against its interfaces when it connects.
+    usbredirparser_send_interface_info(u.parser, &interfaces);
+    usbredirparser_send_ep_info(u.parser, &endpoints);
+    usbredirparser_send_device_connect(u.parser, &device);
+    u.plugged = true;
+    note(u, "plugged");
+}
+
+// Everything the device knew goes with it; what the host had sent stays taken.
+void forget_device(usb_acm &u)
+{
+    u.plugged = false;
+    u.configuration = 0;
+    u.waiting.clear();
+    u.notify_started = false;
+    u.to_host.clear();
+    u.control_lines = 0;
+}
+
+void on_hello(void *priv, usb_redir_hello_header *)
+{
+    usb_acm &u = acm(priv);
+    u.peer_ready = true;
+    if (u.want_plugged && !u.plugged)
+        send_connect(u);
+}
+
+void on_reset(void *priv)
+{
+    usb_acm &u = acm(priv);
+    u.configuration = 0;
+    u.waiting.clear();
+}
+
+void on_set_configuration(void *priv, uint64_t id, usb_redir_set_configuration_header *h)
+{
+    usb_acm &u = acm(priv);
+    usb_redir_configuration_status_header status{};
+    status.status = h->configuration <= 1 ? usb_redir_success : usb_redir_stall;
+    if (status.status == usb_redir_success) {
+        u.configuration = h->configuration;
+        u.notify_started = false;
+        note(u, "configured " + std::to_string(u.configuration));
+    }
+    status.configuration = u.configuration;
+    usbredirparser_send_configuration_status(u.parser, id, &status);
+}
+
+void on_get_configuration(void *priv, uint64_t id)
+{
+    usb_acm &u = acm(priv);
+    usb_redir_configuration_status_header status{usb_redir_success, u.configuration};
+    usbredirparser_send_configuration_status(u.parser, id, &status);
+}
+
+void on_set_alt_setting(void *priv, uint64_t id, usb_redir_set_alt_setting_header *h)
+{
+    usb_redir_alt_setting_status_header status{};
+    status.status = h->alt == 0 ? usb_redir_success : usb_redir_stall;
+    status.interface = h->interface;
+    usbredirparser_send_alt_setting_status(acm(priv).parser, id, &status);
+}
+
+void on_get_alt_setting(void *priv, uint64_t id, usb_redir_get_alt_setting_header *h)
+{
+    usb_redir_alt_setting_status_header status{usb_redir_success, h->interface, 0};
+    usbredirparser_send_alt_setting_status(acm(priv).parser, id, &status);
+}
+
+void on_start_interrupt(void *priv, uint64_t id, usb_redir_start_interrupt_receiving_header *h)
+{
+    usb_acm &u = acm(priv);
+    if (h->endpoint == notify_endpoint(modem_function))
+        u.notify_started = true;
+    usb_redir_interrupt_receiving_status_header status{usb_redir_success, h->endpoint};
+    usbredirparser_send_interrupt_receiving_status(u.parser, id, &status);
+}
+
+void on_stop_interrupt(void *priv, uint64_t id, usb_redir_stop_interrupt_receiving_header *h)
+{
+    usb_acm &u = acm(priv);
+    if (h->endpoint == notify_endpoint(modem_function))
+        u.notify_started = false;
+    usb_redir_interrupt_receiving_status_header status{usb_redir_success, h->endpoint};
+    usbredirparser_send_interrupt_receiving_status(u.parser, id, &status);
+}
+
+// The host has given up on a transfer (cdc-acm does so with its reads at
+// every close): nothing may be sent into it, or those bytes are lost.
+void on_cancel(void *priv, uint64_t id)
+{
+    usb_acm &u = acm(priv);
+    for (size_t i = 0; i < u.waiting.size(); i++) {
+        if (u.waiting[i].id != id)
+            continue;
+        usb_redir_bulk_packet_header h{};
+        h.endpoint = u.waiting[i].endpoint;
+        h.status = usb_redir_cancelled;
+        u.waiting.erase(u.waiting.begin() + static_cast<long>(i));
+        usbredirparser_send_bulk_packet(u.parser, id, &h, nullptr, 0);
+        return;
+    }
+}
+
+// A class request to the modem's communication interface: the line coding,
+// the control lines, a break.
+bool modem_request(usb_acm &u, const usb_redir_control_packet_header &h, const uint8_t *data,
+                   int data_len, uint8_t *answer, int &answer_len)
+{
+    if (h.requesttype == 0x21 && h.request == 0x20 && data_len >= 7) {
+        memcpy(u.line_coding, data, sizeof u.line_coding);
+        note(u, "line " + coding_text(u.line_coding));
+    } else if (h.requesttype == 0xa1 && h.request == 0x21) {
+        memcpy(answer, u.line_coding, sizeof u.line_coding);
+        answer_len = sizeof u.line_coding;
+    } else if (h.requesttype == 0x21 && h.request == 0x22) {
+        // A notification sent while no one held the port open may have
+        // been lost, so the state is told again whenever DTR rises.
+        if ((h.value & 1) && !(u.control_lines & 1))
+            u.state_due = true;
+        u.control_lines = h.value & 3u;
+        note(u, "lines " + control_text(u.control_lines));
+    } else if (h.requesttype == 0x21 && h.request == 0x23) {
+        note(u, "break " + std::to_string(h.value));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool standard_request(const usb_redir_control_packet_header &h, uint8_t *answer, int &answer_len)
+{
+    if (h.requesttype == 0x80 && h.request == 6) {
+        const uint8_t *d = nullptr;
+        size_t size = 0;
+        if (h.value >> 8 == 1) {
+            d = device_descriptor.data();
+            size = device_descriptor.size();
+        } else if (h.value >> 8 == 2 && (h.value & 0xff) == 0) {
+            d = config_descriptor.data();
+            size = config_descriptor.size();
+        } else {
+            return false;
+        }
+        memcpy(answer, d, size);
+        answer_len = static_cast<int>(size);
+    } else if ((h.requesttype & 0xfc) == 0x80 && h.request == 0) {
+        answer[0] = answer[1] = 0;
+        answer_len = 2;
+    } else if (!((h.requesttype & 0xfc) == 0 && (h.request == 1 || h.request == 3))) {
+        return false;
+    }
+    return true;
+}
+
+void on_control(void *priv, uint64_t id, usb_redir_control_packet_header *h, uint8_t *data,
+                int data_len)
+{
+    usb_acm &u = acm(priv);
+    uint8_t answer[config_size];
+    int answer_len = 0;
+    bool to_modem = (h->requesttype & 0x7f) == 0x21 && h->index == comm_interface(modem_function);
+    bool to_other_port = (h->requesttype & 0x7f) == 0x21 && !to_modem;
+    bool ok = to_other_port || (to_modem ? modem_request(u, *h, data, data_len, answer, answer_len)
+                                         : standard_request(*h, answer, answer_len));
+    usb_redir_control_packet_header reply = *h;
+    reply.status = ok ? usb_redir_success : usb_redir_stall;
+    bool in = h->requesttype & 0x80;
+    if (in)
+        reply.length = static_cast<uint16_t>(answer_len < h->length ? answer_len : h->length);
+    else if (!ok)
+        reply.length = 0;
+    usbredirparser_send_control_packet(u.parser, id, &reply, in && ok ? answer : nullptr,
+                                       in && ok ? reply.length : 0);
+    if (data)
+        usbredirparser_free_packet_data(u.parser, data);
+}
+
+void on_bulk(void *priv, uint64_t id, usb_redir_bulk_packet_header *h, uint8_t *data, int data_len)
+{
+    usb_acm &u = acm(priv);
+    if (h->endpoint & 0x80) {
+        u.waiting.push_back({id, h->endpoint, static_cast<uint32_t>(h->length_high) << 16 | h->length});
+    } else {
+        if (h->endpoint == out_endpoint(modem_function) && data_len > 0) {
+            u.from_host.append(reinterpret_cast<const char *>(data), static_cast<size_t>(data_len));
+            note(u, "data " + std::to_string(data_len));
+        }
+        usb_redir_bulk_packet_header reply = *h;
+        reply.status = usb_redir_success;
+        usbredirparser_send_bulk_packet(u.parser, id, &reply, nullptr, 0);
+    }
+    if (data)
+        usbredirparser_free_packet_data(u.parser, data);
+}
+
+void on_interrupt(void *priv, uint64_t, usb_redir_interrupt_packet_header *, uint8_t *data, int)
+{
+    if (data)
+        usbredirparser_free_packet_data(acm(priv).parser, data);
+}
+
+void start_parser(usb_acm &u)
+{
+    u.parser = usbredirparser_create();
+    u.parser->priv = &u;
+    u.parser->log_func = log_line;
+    u.parser->read_func = read_peer;
+    u.parser->write_func = write_peer;
+    u.parser->hello_func = on_hello;
+    u.parser->reset_func = on_reset;
+    u.parser->set_configuration_func = on_set_configuration;
+    u.parser->get_configuration_func = on_get_configuration;
+    u.parser->set_alt_setting_func = on_set_alt_setting;
+    u.parser->get_alt_setting_func = on_get_alt_setting;
+    u.parser->start_interrupt_receiving_func = on_start_interrupt;
+    u.parser->stop_interrupt_receiving_func = on_stop_interrupt;
+    u.parser->cancel_data_packet_func = on_cancel;
+    u.parser->control_packet_func = on_control;
+    u.parser->bulk_packet_func = on_bulk;
+    u.parser->interrupt_packet_func = on_interrupt;
+    uint32_t caps[USB_REDIR_CAPS_SIZE] = {};
+    usbredirparser_caps_set_cap(caps, usb_redir_cap_connect_device_version);
+    usbredirparser_caps_set_cap(caps, usb_redir_cap_ep_info_max_packet_size);
+    usbredirparser_caps_set_cap(caps, usb_redir_cap_64bits_ids);
+    usbredirparser_init(u.parser, "sim-modem", caps, USB_REDIR_CAPS_SIZE, usbredirparser_fl_usb_host);
+}
+
+void drop_peer(usb_acm &u)
+{
+    if (u.parser)
+        usbredirparser_destroy(u.parser);
+    u.parser = nullptr;
+    if (u.peer >= 0)
+        close(u.peer);
+    u.peer = -1;
+    u.peer_ready = false;
+    if (u.plugged)
+        note(u, "host gone");
+    forget_device(u);
+}
+
+// Answers the host's waiting reads from the send queue, and reports the
+// modem lines when they are due and the host listens for them.
+void deliver(usb_acm &u)
+{
+    for (size_t i = 0; i < u.waiting.size() && !u.to_host.empty();) {
+        usb_in_request r = u.waiting[i];
+        if (r.endpoint != in_endpoint(modem_function)) {
+            i++;
+            continue;
+        }
+        size_t n = u.to_host.size() < r.length ? u.to_host.size() : r.length;
+        usb_redir_bulk_packet_header h{};
+        h.endpoint = r.endpoint;
+        h.status = usb_redir_success;
+        h.length = static_cast<uint16_t>(n);
+        h.length_high = static_cast<uint16_t>(n >> 16);
+        usbredirparser_send_bulk_packet(u.parser, r.id, &h,
+                                        reinterpret_cast<uint8_t *>(u.to_host.data()), static_cast<int>(n));
+        u.to_host.erase(0, n);
+        u.waiting.erase(u.waiting.begin() + static_cast<long>(i));
+    }
+    if (u.state_due && u.notify_started && u.plugged) {
+        const int c = comm_interface(modem_function);
+        uint8_t n[10] = {0xa1, 0x20, 0, 0, static_cast<uint8_t>(c), 0, 2, 0,
+                         static_cast<uint8_t>(u.serial_state), 0};
+        usb_redir_interrupt_packet_header h{notify_endpoint(modem_function), usb_redir_success, sizeof n};
+        usbredirparser_send_interrupt_packet(u.parser, 0, &h, n, sizeof n);
+        u.state_due = false;
+        note(u, "state " + state_text(u.serial_state));
+    }
+}
+
+} // namespace
+
+bool usb_listen(usb_acm &u, const char *path, std::string &error)
+{
+    struct sockaddr_un a {};
+    a.sun_family = AF_UNIX;
+    size_t length = strlen(path);
+    if (length >= sizeof a.sun_path) {
+        error = std::string("socket path too long: ") + path;
+        return false;
+    }
+    memcpy(a.sun_path, path, length + 1);
+    unlink(path);
+    u.listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (u.listener < 0 || bind(u.listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        listen(u.listener, 1) != 0) {
+        error = std::string("cannot listen on ") + path + ": " + strerror(errno);
+        return false;
+    }
+    u.socket_path = path;
+    return true;
+}
+
+void usb_service(usb_acm &u, int64_t now_us)
+{
+    u.now_us = now_us;
+    if (u.peer < 0 && u.listener >= 0) {
+        u.peer = accept4(u.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (u.peer < 0)
+            return;
+        start_parser(u);
+    }
+    if (u.peer < 0)
+        return;
+    if (usbredirparser_do_read(u.parser) == usbredirparser_read_io_error) {
+        drop_peer(u);
+        return;
+    }
+    deliver(u);
+    if (usbredirparser_has_data_to_write(u.parser) && usbredirparser_do_write(u.parser) != 0)
+        drop_peer(u);
+}
+
+int usb_poll_fd(const usb_acm &u)
+{
+    return u.peer >= 0 ? u.peer : u.listener;
+}
+
+short usb_poll_events(const usb_acm &u)
+{
+    bool output = u.parser && usbredirparser_has_data_to_write(u.parser);
+    return static_cast<short>(POLLIN | (output ? POLLOUT : 0));
+}
+
+void usb_plug(usb_acm &u)
+{
+    u.want_plugged = true;
+    if (u.peer_ready && !u.plugged)
+        send_connect(u);
+}
+
+void usb_unplug(usb_acm &u)
+{
+    u.want_plugged = false;
+    if (!u.plugged)
+        return;
+    usbredirparser_send_device_disconnect(u.parser);
+    forget_device(u);
+    note(u, "unplugged");
+}
+
+size_t usb_send(usb_acm &u, const char *bytes, size_t n)
+{
+    if (!u.plugged)
+        return 0;
+    size_t room = send_queue_max - u.to_host.size();
+    if (n > room)
+        n = room;
+    u.to_host.append(bytes, n);
+    return n;
+}
+
+void usb_set_serial_state(usb_acm &u, unsigned lines)
+{
+    u.serial_state = lines;
+    u.state_due = true;
+}
+
+void usb_close(usb_acm &u)
+{
+    drop_peer(u);
+    if (u.listener >= 0) {
+        close(u.listener);
+        unlink(u.socket_path.c_str());
+    }
+    u.listener = -1;
+}
