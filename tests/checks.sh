@@ -13,7 +13,7 @@ check() {
 }
 
 # to_hex: the bytes on standard input as one line of hex pairs.
-to_hex() { od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ *//; s/ *$//'; }
+to_hex() { od -An -v -tx1 | tr -s ' \n' ' ' | sed 's/^ *//; s/ *$//'; }
 
 # hex FORMAT [ARG]...: the bytes printf makes of its arguments, as to_hex shows them.
 hex() { printf "$@" | to_hex; }

@@ -1,0 +1,101 @@
+# Sourced by the full-system tests: a Malta board in qemu-system-mipsel that
+# boots the kernel target_packages.sh fetched, with an initramfs made here
+# from busybox and the tool. The guest reports on its console in lines
+# "@@ NAME VALUE", which fact() picks out.
+#   malta_root CACHE WORK TOOL        makes WORK/root with busybox, the tool
+#                                     and the USB modules
+#   guest_start                       prints the start of the guest's init
+#   guest_run_tool [PREFIX]           prints the lines that run the tool (after
+#                                     PREFIX, e.g. setsid), wait for it (a
+#                                     watchdog kills it after a minute) and
+#                                     report; $during runs while it works
+#   malta_boot CPU SIM SIM_ARGS...    makes the initramfs, boots it under the
+#                                     simulated modem, sets $status; qemu's
+#                                     own modem wiring is in $qemu_modem
+#   check_boot CPU                    qemu ended by the guest's reboot on CPU
+#   malta_verdict                     fails, showing the console, if a check did
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/checks.sh"
+
+malta_root() {
+    cache=$1 work=$2
+    "$here/target_packages.sh" "$cache"
+    rm -rf "$work" && mkdir -p "$work/root"/{bin,dev,proc,tmp,usr/bin,lib/modules}
+    install -m 755 "$cache/busybox" "$work/root/bin/busybox"
+    install -m 755 "$3" "$work/root/usr/bin/modem-dialmode"
+    cp "$cache/modules/"* "$work/root/lib/modules/"
+}
+
+guest_start() {
+    cat <<'INIT'
+#!/bin/busybox sh
+/bin/busybox mount -t devtmpfs dev /dev
+exec </dev/console >/dev/console 2>&1
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+echo "@@ cpu $(grep -m 1 '^cpu model' /proc/cpuinfo)"
+uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
+INIT
+}
+
+guest_run_tool() {
+    cat <<INIT
+start=\$(uptime_s)
+$* modem-dialmode >/tmp/out 2>/tmp/err &
+tool=\$!
+INIT
+    cat <<'INIT'
+(sleep 60; kill -9 $tool) 2>/dev/null &
+dog=$!
+eval "$during"
+wait $tool
+echo "@@ status $?"
+kill $dog
+echo "@@ seconds $(awk "BEGIN { print $(uptime_s) - $start }")"
+echo "@@ stdout $(od -An -v -tx1 /tmp/out | tr -s ' \n' ' ')"
+echo "@@ stderr $(cat /tmp/err)"
+INIT
+}
+
+malta_boot() {
+    local cpu=$1 sim=$2
+    shift 2
+    chmod +x "$work/root/init"
+    (cd "$work/root" && find . | cpio -o -H newc --owner 0:0 --quiet) >"$work/initrd.cpio"
+    status=0
+    timeout 240 "$sim" --record "$work/record" "$@" -- \
+        qemu-system-mipsel -M malta -cpu "$cpu" -m 128 -net none -vga none -display none -monitor none \
+            -no-reboot -kernel "$cache/vmlinuz" -initrd "$work/initrd.cpio" \
+            -append "console=ttyS0 panic=-1 quiet loglevel=1" \
+            -chardev file,id=console,path="$work/console.log" -serial chardev:console \
+            "${qemu_modem[@]}" || status=$?
+}
+
+fact() { # the guest's line "@@ NAME VALUE", VALUE trimmed
+    sed -n "s/^@@ $1 *//p" "$work/console.log" | tr -d '\r' | head -n 1 | sed 's/ *$//'
+}
+
+# check_within WHAT LOW HIGH VALUE: VALUE, a decimal, from LOW to HIGH.
+check_within() {
+    local in=no
+    awk -v low="$2" -v high="$3" -v v="$4" 'BEGIN { exit !(v != "" && v >= low && v <= high) }' && in=yes
+    check "$1 ($4, wanted $2 to $3)" "$in" '^yes$'
+}
+
+check_boot() {
+    check "qemu ended by the guest's reboot" "$status" '^0$'
+    # The kernel names a 24Kf a 24Kc with an FPU: what tells them apart is the FPU.
+    local has_fpu=no want_fpu=no
+    [[ $(fact cpu) == *FPU* ]] && has_fpu=yes
+    [[ $1 == *f ]] && want_fpu=yes
+    check "whether the guest's CPU has an FPU ($(fact cpu | tr -s '\t' ' '))" "$has_fpu" "^$want_fpu\$"
+}
+
+# The end of every boot: the console when anything failed.
+malta_verdict() {
+    if ((failures)); then
+        echo "--- guest console ($work/console.log):"
+        cat "$work/console.log"
+        exit 1
+    fi
+}
