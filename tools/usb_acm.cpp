@@ -109,8 +109,9 @@ std::string state_text(unsigned lines)
 // "115200 8N1", as stty and modem manuals write a line.
 std::string coding_text(const uint8_t c[7])
 {
-    unsigned long rate = c[0] | c[1] << 8 | static_cast<unsigned long>(c[2]) << 16 |
-                         static_cast<unsigned long>(c[3]) << 24;
+    unsigned long rate = 0;
+    for (int i = 3; i >= 0; i--)
+        rate = rate << 8 | c[i];
     static const char parity[] = "NOEMS";
     static const char *const stops[] = {"1", "1.5", "2"};
     char text[48];
