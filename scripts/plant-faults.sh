@@ -5,11 +5,26 @@
 # options) and restores src/ after every slip, also when interrupted.
 #   scripts/plant-faults.sh [CTEST_ARGS...]   (default: -LE target, the host suite;
 #   the target cases run the cross-built binaries, which no slip here reaches)
+#   scripts/plant-faults.sh --target [CTEST_ARGS...]
+#                                   only the slips that need a real driver to
+#                                   show, planted in static cross builds of
+#                                   their own too (default: -R target_usb, the
+#                                   boots through the kernel's cdc-acm)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+target=no
+[[ ${1:-} == --target ]] && { target=yes; shift; }
 build=build-faults
 ctest_args=("$@")
-((${#ctest_args[@]})) || ctest_args=(-LE target)
+if [[ $target == yes ]]; then
+    build=build-faults-target
+    (($#)) || ctest_args=(-R target_usb)
+else
+    (($#)) || ctest_args=(-LE target)
+fi
+# Slips that a pseudo-terminal cannot show: the line's data bits and modem
+# lines, and the open on a line without carrier.
+target_slips='^(7 data bits|DTR and RTS dropped|TIOCMSET removed|only DTR raised|O_NONBLOCK dropped|O_NOCTTY dropped|CLOCAL not set)$'
 
 # FILE#WHAT#FIND#REPLACE: a slip is one literal replacement in FILE; {NL}
 # stands for a line break.
@@ -65,12 +80,28 @@ slips=(
 saved=$(mktemp -d)
 cp -r src/. "$saved/"
 trap 'cp -r "$saved/." src/; rm -rf "$saved"' EXIT
-if [[ ! -f $build/CMakeCache.txt ]]; then
+cross=()
+if [[ $target == yes ]]; then
+    cross=(build-faults-mipsel-static build-faults-mipsel-musl)
+    [[ -f ${cross[0]}/CMakeCache.txt ]] || cmake -S . -B "${cross[0]}" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake -DMODEM_DIALMODE_STATIC=ON >/dev/null
+    [[ -f ${cross[1]}/CMakeCache.txt ]] || cmake -S . -B "${cross[1]}" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-musl.cmake \
+        -DMODEM_DIALMODE_MUSL_LIBDIR="$PWD/build-musl-soft-float/lib" >/dev/null
+    [[ -f $build/CMakeCache.txt ]] || cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=ON \
+        -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/${cross[0]}/modem-dialmode" \
+        -DMODEM_DIALMODE_TARGET_MUSL_TOOL="$PWD/${cross[1]}/modem-dialmode" >/dev/null
+elif [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON -DBUILD_TESTING=ON \
         -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
         -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/build-mipsel-static/modem-dialmode" >/dev/null
 fi
-cmake --build "$build" >/dev/null
+build_all() {
+    local dir
+    cmake --build "$build" || return 1
+    for dir in "${cross[@]}"; do cmake --build "$dir" --target modem-dialmode || return 1; done
+}
+build_all >/dev/null
 ctest --test-dir "$build" -j 24 "${ctest_args[@]}" >/dev/null || {
     echo "the suite fails without any slip planted" >&2
     exit 1
@@ -80,12 +111,13 @@ echo "| slip | file | caught by |"
 echo "|---|---|---|"
 for slip in "${slips[@]}"; do
     IFS='#' read -r file what find replace <<<"$slip"
+    [[ $target == no || $what =~ $target_slips ]] || continue
     cp -r "$saved/." src/  # a fresh mtime, so that the build sees the change
     FIND=$find REPLACE=$replace perl -0pi -e '
         BEGIN { ($f, $r) = ($ENV{FIND}, $ENV{REPLACE}); s/\{NL\}/\n/g for $f, $r }
         $n += s/\Q$f\E/$r/; END { exit($n ? 0 : 3) }' "src/$file" ||
         { echo "| $what | $file | (not planted: text not found) |"; continue; }
-    if ! cmake --build "$build" >/dev/null 2>&1; then
+    if ! build_all >/dev/null 2>&1; then
         echo "| $what | $file | the build |"
         continue
     fi
