@@ -5,7 +5,7 @@
 #   scripts/demo.sh                    as above
 #   scripts/demo.sh --simulated [SCRIPT]
 #                                      always the simulated modem, playing
-#                                      SCRIPT (see build/tools/sim-modem --help)
+#                                      SCRIPT (see build-demo/tools/sim-modem --help)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh

@@ -302,7 +302,7 @@ bool modem_open_usb(sim_modem &m, usb_acm &usb, const modem_script &script, int6
         return false;
     start(m, script, now_us);
     m.usb = &usb;
-    m.device = "usb " + usb.socket_path;
+    m.device = "usb";
     if (script.empty() || !places_device(script[0].kind))
         appear(m);
     return true;

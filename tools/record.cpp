@@ -84,5 +84,6 @@ void modem_write_record(const sim_modem &m, FILE *out)
     // it, in order: milliseconds since the start, then the event.
     if (m.usb)
         for (const usb_event &e : m.usb->events)
-            fprintf(out, "event %lld %s\n", static_cast<long long>((e.us - m.start_us) / 1000), e.what.c_str());
+            fprintf(out, "event %lld %s\n", static_cast<long long>((e.us - m.start_us) / 1000),
+                    e.what.c_str());
 }

@@ -1,5 +1,5 @@
 // sim-modem: run a command with a simulated modem at the serial device it
-// expects, in a private /dev, or as a USB modem for the machine QEMU runs,
+// expects, in a private /dev, or as a USB modem to a QEMU virtual machine,
 // and report what the command did to the line.
 #include <errno.h>
 #include <fcntl.h>
@@ -218,7 +218,7 @@ int main(int argc, char **argv)
 
     sim_modem m;
     usb_acm usb;
-    if (o.usb ? !usb_listen(usb, o.usb, error) || !modem_open_usb(m, usb, script, monotonic_us(), error)
+    if (o.usb ? !modem_open_usb(m, usb, script, monotonic_us(), error) || !usb_listen(usb, o.usb, error)
               : !modem_open(m, o.device, script, monotonic_us(), error))
         die(exit_cannot_run, error);
     modem_advance(m, monotonic_us());

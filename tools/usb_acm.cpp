@@ -247,22 +247,25 @@ void on_get_alt_setting(void *priv, uint64_t id, usb_redir_get_alt_setting_heade
     usbredirparser_send_alt_setting_status(acm(priv).parser, id, &status);
 }
 
-void on_start_interrupt(void *priv, uint64_t id, usb_redir_start_interrupt_receiving_header *h)
+// QEMU starts and stops taking an interrupt endpoint's packets; only the
+// modem's notifications are ever sent.
+void interrupt_receiving(void *priv, uint64_t id, uint8_t endpoint, bool on)
 {
     usb_acm &u = acm(priv);
-    if (h->endpoint == notify_endpoint(modem_function))
-        u.notify_started = true;
-    usb_redir_interrupt_receiving_status_header status{usb_redir_success, h->endpoint};
+    if (endpoint == notify_endpoint(modem_function))
+        u.notify_started = on;
+    usb_redir_interrupt_receiving_status_header status{usb_redir_success, endpoint};
     usbredirparser_send_interrupt_receiving_status(u.parser, id, &status);
+}
+
+void on_start_interrupt(void *priv, uint64_t id, usb_redir_start_interrupt_receiving_header *h)
+{
+    interrupt_receiving(priv, id, h->endpoint, true);
 }
 
 void on_stop_interrupt(void *priv, uint64_t id, usb_redir_stop_interrupt_receiving_header *h)
 {
-    usb_acm &u = acm(priv);
-    if (h->endpoint == notify_endpoint(modem_function))
-        u.notify_started = false;
-    usb_redir_interrupt_receiving_status_header status{usb_redir_success, h->endpoint};
-    usbredirparser_send_interrupt_receiving_status(u.parser, id, &status);
+    interrupt_receiving(priv, id, h->endpoint, false);
 }
 
 // The host has given up on a transfer (cdc-acm does so with its reads at
