@@ -9,7 +9,8 @@
 #  4. the shipped host build: the host suite (also against the musl build),
 #     valgrind's memcheck, the packages and the release tarball, and the
 #     mipsel binaries under qemu-user (the universal one on three CPUs) and
-#     on a Malta kernel in qemu-system.
+#     on a Malta kernel in qemu-system, through its UART and, with the
+#     kernel's cdc-acm driver, its USB host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
