@@ -41,7 +41,9 @@ listing)
 dirty)
     before='stty -F /dev/ttyACM2 9600 cs7 parenb cstopb -cread -clocal'
     # The carrier comes and goes after the open: without CLOCAL that would
-    # hang the line up.
+    # hang the line up. (The open itself cannot wait for the carrier here,
+    # blocking or not: cdc-acm reports none to the tty layer, which then
+    # takes it as present. The UART boot is where a blocking open would hang.)
     script="lines dsr; await; lines dcd dsr; delay 300; lines dsr; delay 100; $ok" ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
