@@ -140,14 +140,13 @@ bool lines(cursor &c, modem_step &s)
     s.kind = step_kind::lines;
     while (!at_step_end(c)) {
         std::string name = word(c);
-        if (name == "dcd")
-            s.lines |= usb_dcd;
-        else if (name == "dsr")
-            s.lines |= usb_dsr;
-        else if (name == "ri")
-            s.lines |= usb_ri;
-        else
+        unsigned bit = 0;
+        for (const usb_line_name &l : usb_state_lines)
+            if (name == l.name)
+                bit = l.bit;
+        if (!bit)
             return fail(c, "lines wants dcd, dsr or ri, not '" + name + "'");
+        s.lines |= bit;
     }
     return true;
 }

@@ -2,7 +2,6 @@
 // guest's bus and forwards every transfer to us; we answer as the device
 // would. usbredirparser (Debian's usbredir) speaks the protocol.
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
 #include <string.h>
@@ -25,6 +24,10 @@ constexpr uint8_t data_interface(int f) { return static_cast<uint8_t>(2 * f + 1)
 constexpr uint8_t notify_endpoint(int f) { return static_cast<uint8_t>(0x81 + 2 * f); }
 constexpr uint8_t in_endpoint(int f) { return static_cast<uint8_t>(0x82 + 2 * f); }
 constexpr uint8_t out_endpoint(int f) { return static_cast<uint8_t>(0x02 + 2 * f); }
+// USB's class codes and transfer types (usbredir numbers the types alike).
+constexpr int comm_class = 2, acm_subclass = 2, at_protocol = 1, data_class = 0x0a;
+constexpr uint8_t transfer_control = 0, transfer_bulk = 2, transfer_interrupt = 3, transfer_none = 255;
+constexpr uint8_t control_packet_max = 64;
 constexpr uint16_t bulk_packet_max = 64;
 constexpr uint16_t notify_packet_max = 16;
 constexpr uint8_t notify_interval_ms = 16;
@@ -38,7 +41,7 @@ constexpr uint16_t product_id = 0x0104;
 constexpr std::array<uint8_t, 18> device_descriptor = {
     18, 1, 0x10, 0x01,   // device, USB 1.1
     0xef, 0x02, 0x01,    // composite of functions, each named by an association
-    64,                  // control packets
+    control_packet_max,
     vendor_id & 0xff, vendor_id >> 8, product_id & 0xff, product_id >> 8,
     0x00, 0x01, 0, 0, 0, // release 1.00, no strings
     1};
@@ -59,16 +62,16 @@ constexpr std::array<uint8_t, config_size> make_config()
     put({9, 2, config_size & 0xff, config_size >> 8, 2 * functions, 1, 0, 0x80, 50});
     for (int f = 0; f < functions; f++) {
         const int c = comm_interface(f), data = data_interface(f);
-        put({8, 0x0b, c, 2, 2, 2, 1, 0});
-        put({9, 4, c, 0, 1, 2, 2, 1, 0});                 // ACM, AT commands
+        put({8, 0x0b, c, 2, comm_class, acm_subclass, at_protocol, 0});
+        put({9, 4, c, 0, 1, comm_class, acm_subclass, at_protocol, 0});
         put({5, 0x24, 0x00, 0x10, 0x01});                 // CDC header 1.10
         put({5, 0x24, 0x01, 0x00, data});                 // call management
         put({4, 0x24, 0x02, 0x02});                       // line coding and lines
         put({5, 0x24, 0x06, c, data});                    // union
-        put({7, 5, notify_endpoint(f), 3, notify_packet_max, 0, notify_interval_ms});
-        put({9, 4, data, 0, 2, 0x0a, 0, 0, 0});
-        put({7, 5, in_endpoint(f), 2, bulk_packet_max, 0, 0});
-        put({7, 5, out_endpoint(f), 2, bulk_packet_max, 0, 0});
+        put({7, 5, notify_endpoint(f), transfer_interrupt, notify_packet_max, 0, notify_interval_ms});
+        put({9, 4, data, 0, 2, data_class, 0, 0, 0});
+        put({7, 5, in_endpoint(f), transfer_bulk, bulk_packet_max, 0, 0});
+        put({7, 5, out_endpoint(f), transfer_bulk, bulk_packet_max, 0, 0});
     }
     return d;
 }
@@ -77,33 +80,23 @@ constexpr std::array<uint8_t, config_size> config_descriptor = make_config();
 // usbredir's endpoint index: OUT endpoints 0..15, IN endpoints 16..31.
 constexpr int endpoint_index(uint8_t address) { return ((address & 0x80) >> 3) | (address & 0x0f); }
 
-constexpr uint8_t type_control = 0, type_bulk = 2, type_interrupt = 3, type_none = 255;
-
 usb_acm &acm(void *priv) { return *static_cast<usb_acm *>(priv); }
 
 void note(usb_acm &u, const std::string &what) { u.events.push_back({u.now_us, what}); }
 
-std::string lines_text(unsigned lines, const char *const names[], const unsigned bits[], int count)
+// Bits 0 and 1 of SET_CONTROL_LINE_STATE.
+constexpr unsigned control_dtr = 1, control_rts = 2;
+constexpr usb_line_name control_line_names[] = {{control_dtr, "dtr"}, {control_rts, "rts"}};
+
+// "dtr rts", or "none".
+template <size_t n>
+std::string lines_text(unsigned lines, const usb_line_name (&names)[n])
 {
     std::string text;
-    for (int i = 0; i < count; i++)
-        if (lines & bits[i])
-            text += std::string(text.empty() ? "" : " ") + names[i];
+    for (const usb_line_name &l : names)
+        if (lines & l.bit)
+            text += std::string(text.empty() ? "" : " ") + l.name;
     return text.empty() ? "none" : text;
-}
-
-std::string control_text(unsigned lines)
-{
-    static const char *const names[] = {"dtr", "rts"};
-    static const unsigned bits[] = {1, 2};
-    return lines_text(lines, names, bits, 2);
-}
-
-std::string state_text(unsigned lines)
-{
-    static const char *const names[] = {"dcd", "dsr", "ri"};
-    static const unsigned bits[] = {usb_dcd, usb_dsr, usb_ri};
-    return lines_text(lines, names, bits, 3);
 }
 
 // "115200 8N1", as stty and modem manuals write a line.
@@ -142,34 +135,42 @@ int write_peer(void *priv, uint8_t *data, int count)
     return errno == EAGAIN || errno == EINTR ? 0 : -1;
 }
 
+// What QEMU is told of the interfaces and endpoints, read from the
+// configuration descriptor itself, so that the two cannot disagree.
+void describe(usb_redir_interface_info_header &interfaces, usb_redir_ep_info_header &endpoints)
+{
+    interfaces = {};
+    endpoints = {};
+    memset(endpoints.type, transfer_none, sizeof endpoints.type);
+    for (uint8_t address : {uint8_t{0x00}, uint8_t{0x80}}) {
+        endpoints.type[endpoint_index(address)] = transfer_control;
+        endpoints.max_packet_size[endpoint_index(address)] = control_packet_max;
+    }
+    uint8_t interface = 0;
+    for (size_t at = 0; at < config_descriptor.size(); at += config_descriptor[at]) {
+        const uint8_t *d = config_descriptor.data() + at;
+        if (d[1] == 4) {
+            interface = d[2];
+            uint32_t n = interfaces.interface_count++;
+            interfaces.interface[n] = interface;
+            interfaces.interface_class[n] = d[5];
+            interfaces.interface_subclass[n] = d[6];
+            interfaces.interface_protocol[n] = d[7];
+        } else if (d[1] == 5) {
+            int i = endpoint_index(d[2]);
+            endpoints.type[i] = d[3] & 3;
+            endpoints.interface[i] = interface;
+            endpoints.max_packet_size[i] = static_cast<uint16_t>(d[4] | d[5] << 8);
+            endpoints.interval[i] = d[6];
+        }
+    }
+}
+
 void send_connect(usb_acm &u)
 {
-    usb_redir_interface_info_header interfaces{};
-    interfaces.interface_count = 2 * functions;
-    for (int f = 0; f < functions; f++) {
-        interfaces.interface[comm_interface(f)] = comm_interface(f);
-        interfaces.interface_class[comm_interface(f)] = 2;
-        interfaces.interface_subclass[comm_interface(f)] = 2;
-        interfaces.interface_protocol[comm_interface(f)] = 1;
-        interfaces.interface[data_interface(f)] = data_interface(f);
-        interfaces.interface_class[data_interface(f)] = 0x0a;
-    }
-    usb_redir_ep_info_header endpoints{};
-    memset(endpoints.type, type_none, sizeof endpoints.type);
-    auto endpoint = [&](uint8_t address, uint8_t type, uint8_t interface, uint16_t max, uint8_t interval) {
-        int i = endpoint_index(address);
-        endpoints.type[i] = type;
-        endpoints.interface[i] = interface;
-        endpoints.max_packet_size[i] = max;
-        endpoints.interval[i] = interval;
-    };
-    endpoint(0x00, type_control, 0, 64, 0);
-    endpoint(0x80, type_control, 0, 64, 0);
-    for (int f = 0; f < functions; f++) {
-        endpoint(notify_endpoint(f), type_interrupt, comm_interface(f), notify_packet_max, notify_interval_ms);
-        endpoint(in_endpoint(f), type_bulk, data_interface(f), bulk_packet_max, 0);
-        endpoint(out_endpoint(f), type_bulk, data_interface(f), bulk_packet_max, 0);
-    }
+    usb_redir_interface_info_header interfaces;
+    usb_redir_ep_info_header endpoints;
+    describe(interfaces, endpoints);
     usb_redir_device_connect_header device{};
     device.speed = usb_redir_speed_full;
     device.device_class = device_descriptor[4];
@@ -299,10 +300,10 @@ bool modem_request(usb_acm &u, const usb_redir_control_packet_header &h, const u
     } else if (h.requesttype == 0x21 && h.request == 0x22) {
         // A notification sent while no one held the port open may have
         // been lost, so the state is told again whenever DTR rises.
-        if ((h.value & 1) && !(u.control_lines & 1))
+        if ((h.value & control_dtr) && !(u.control_lines & control_dtr))
             u.state_due = true;
-        u.control_lines = h.value & 3u;
-        note(u, "lines " + control_text(u.control_lines));
+        u.control_lines = h.value & (control_dtr | control_rts);
+        note(u, "lines " + lines_text(u.control_lines, control_line_names));
     } else if (h.requesttype == 0x21 && h.request == 0x23) {
         note(u, "break " + std::to_string(h.value));
     } else {
@@ -451,7 +452,7 @@ void deliver(usb_acm &u)
         usb_redir_interrupt_packet_header h{notify_endpoint(modem_function), usb_redir_success, sizeof n};
         usbredirparser_send_interrupt_packet(u.parser, 0, &h, n, sizeof n);
         u.state_due = false;
-        note(u, "state " + state_text(u.serial_state));
+        note(u, "state " + lines_text(u.serial_state, usb_state_lines));
     }
 }
 

@@ -11,10 +11,17 @@
 
 struct usbredirparser;
 
-// The modem lines a CDC-ACM device reports in its SERIAL_STATE notification.
+// The modem lines a CDC-ACM device reports in its SERIAL_STATE notification,
+// and their names in scripts and records.
 constexpr unsigned usb_dcd = 0x01;
 constexpr unsigned usb_dsr = 0x02;
 constexpr unsigned usb_ri = 0x08;
+
+struct usb_line_name {
+    unsigned bit;
+    const char *name;
+};
+constexpr usb_line_name usb_state_lines[] = {{usb_dcd, "dcd"}, {usb_dsr, "dsr"}, {usb_ri, "ri"}};
 
 struct usb_event {
     int64_t us;
