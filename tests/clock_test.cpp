@@ -334,7 +334,9 @@ TEST_F(VirtualClock, AnyReplyGivesItsTextOrError)
             reply.replace(std::uniform_int_distribution<size_t>(0, reply.size() - 1)(random), 2, "OK");
 
         tcflush(modem.slave, TCIFLUSH);
-        modem.script = {{step_kind::await}, {step_kind::send, 0, reply}};
+        std::string error;
+        ASSERT_TRUE(parse_script("await; send \"\"", modem.script, error)) << error;
+        modem.script[1].text = reply;
         modem.next = 0;
         std::string out = exchange("OK");
 
