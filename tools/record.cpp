@@ -1,5 +1,7 @@
 // What the simulated modem saw of the tool, written so that a person can
 // read it and a test can pick single facts out of it.
+#include <charconv>
+
 #include "sim_modem.h"
 #include "usb_acm.h"
 
@@ -26,64 +28,89 @@ long rate_of(speed_t code)
     return -1;
 }
 
-void escaped(const std::string &bytes, FILE *out)
+void fact(std::string &out, const char *key, const std::string &value)
 {
-    fputc('"', out);
-    for (char c : bytes) {
-        unsigned char ch = static_cast<unsigned char>(c);
-        if (ch == '\r')
-            fputs("\\r", out);
-        else if (ch == '\n')
-            fputs("\\n", out);
-        else if (ch == '"' || ch == '\\')
-            fprintf(out, "\\%c", ch);
-        else if (ch < 0x20 || ch >= 0x7f)
-            fprintf(out, "\\x%02x", ch);
-        else
-            fputc(ch, out);
-    }
-    fputc('"', out);
+    out.append(key).append(" ").append(value).append("\n");
 }
 
-int bit(tcflag_t flags, tcflag_t mask)
+void fact(std::string &out, const char *key, long value)
 {
-    return (flags & mask) != 0;
+    fact(out, key, std::to_string(value));
 }
 
-void line_facts(const struct termios &t, FILE *out)
+void flag(std::string &out, const char *key, tcflag_t flags, tcflag_t mask)
+{
+    fact(out, key, (flags & mask) != 0);
+}
+
+std::string octal(tcflag_t flags)
+{
+    char digits[16];
+    return "0" + std::string(digits, std::to_chars(digits, digits + sizeof digits, flags, 8).ptr);
+}
+
+void line_facts(std::string &out, const struct termios &t)
 {
     static const char *const sizes[] = {"5", "6", "7", "8"};
-    fprintf(out, "ispeed %ld\nospeed %ld\n", rate_of(cfgetispeed(&t)), rate_of(cfgetospeed(&t)));
-    fprintf(out, "csize %s\n", sizes[(t.c_cflag & CSIZE) / CS6]);
-    fprintf(out, "parenb %d\ncstopb %d\ncread %d\nclocal %d\ncrtscts %d\nhupcl %d\n",
-            bit(t.c_cflag, PARENB), bit(t.c_cflag, CSTOPB), bit(t.c_cflag, CREAD),
-            bit(t.c_cflag, CLOCAL), bit(t.c_cflag, CRTSCTS), bit(t.c_cflag, HUPCL));
-    fprintf(out, "icanon %d\necho %d\nechoe %d\nisig %d\niexten %d\nopost %d\n",
-            bit(t.c_lflag, ICANON), bit(t.c_lflag, ECHO), bit(t.c_lflag, ECHOE),
-            bit(t.c_lflag, ISIG), bit(t.c_lflag, IEXTEN), bit(t.c_oflag, OPOST));
+    fact(out, "ispeed", rate_of(cfgetispeed(&t)));
+    fact(out, "ospeed", rate_of(cfgetospeed(&t)));
+    fact(out, "csize", sizes[(t.c_cflag & CSIZE) / CS6]);
+    flag(out, "parenb", t.c_cflag, PARENB);
+    flag(out, "cstopb", t.c_cflag, CSTOPB);
+    flag(out, "cread", t.c_cflag, CREAD);
+    flag(out, "clocal", t.c_cflag, CLOCAL);
+    flag(out, "crtscts", t.c_cflag, CRTSCTS);
+    flag(out, "hupcl", t.c_cflag, HUPCL);
+    flag(out, "icanon", t.c_lflag, ICANON);
+    flag(out, "echo", t.c_lflag, ECHO);
+    flag(out, "echoe", t.c_lflag, ECHOE);
+    flag(out, "isig", t.c_lflag, ISIG);
+    flag(out, "iexten", t.c_lflag, IEXTEN);
+    flag(out, "opost", t.c_oflag, OPOST);
     // What cfmakeraw clears: none of these may be left on a raw line.
-    constexpr tcflag_t cooked_input = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON;
-    fprintf(out, "cooked_iflag %d\n", bit(t.c_iflag, cooked_input));
-    fprintf(out, "vmin %d\nvtime %d\n", t.c_cc[VMIN], t.c_cc[VTIME]);
-    fprintf(out, "iflag 0%o\noflag 0%o\ncflag 0%o\nlflag 0%o\n", t.c_iflag, t.c_oflag, t.c_cflag,
-            t.c_lflag);
+    flag(out, "cooked_iflag", t.c_iflag, IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+    fact(out, "vmin", t.c_cc[VMIN]);
+    fact(out, "vtime", t.c_cc[VTIME]);
+    fact(out, "iflag", octal(t.c_iflag));
+    fact(out, "oflag", octal(t.c_oflag));
+    fact(out, "cflag", octal(t.c_cflag));
+    fact(out, "lflag", octal(t.c_lflag));
 }
 
 } // namespace
 
-void modem_write_record(const sim_modem &m, FILE *out)
+std::string record_bytes(const std::string &bytes)
 {
-    fprintf(out, "device %s\n", m.device.c_str());
-    fprintf(out, "received %zu ", m.received.size());
-    escaped(m.received, out);
-    fputc('\n', out);
-    fprintf(out, "hung_up %d\n", m.hung_up ? 1 : 0);
+    constexpr char hex[] = "0123456789abcdef";
+    std::string text = std::to_string(bytes.size()) + " \"";
+    for (char c : bytes) {
+        unsigned char ch = static_cast<unsigned char>(c);
+        if (ch == '\r')
+            text += "\\r";
+        else if (ch == '\n')
+            text += "\\n";
+        else if (ch == '"' || ch == '\\')
+            text.append("\\").append(1, c);
+        else if (ch < 0x20 || ch >= 0x7f)
+            text.append("\\x").append(1, hex[ch >> 4]).append(1, hex[ch & 15]);
+        else
+            text += c;
+    }
+    return text + "\"";
+}
+
+std::string modem_record(const sim_modem &m)
+{
+    std::string out;
+    fact(out, "device", m.device);
+    fact(out, "received", record_bytes(m.received));
+    fact(out, "hung_up", m.hung_up);
     if (m.line_known)
-        line_facts(m.line, out);
+        line_facts(out, m.line);
     // A USB modem sees no terminal settings, only what the host asked of
     // it, in order: milliseconds since the start, then the event.
     if (m.usb)
         for (const usb_event &e : m.usb->events)
-            fprintf(out, "event %lld %s\n", static_cast<long long>((e.us - m.start_us) / 1000),
-                    e.what.c_str());
+            fact(out, "event", std::to_string((e.us - m.start_us) / 1000) + " " + e.what);
+    return out;
 }

@@ -79,9 +79,10 @@ struct options {
     char **command = nullptr;
 };
 
+// A message that cannot be written has nowhere else to go: the status tells.
 [[noreturn]] void die(int status, const std::string &message)
 {
-    fprintf(stderr, "sim-modem: %s\n", message.c_str());
+    (void)fprintf(stderr, "sim-modem: %s\n", message.c_str());
     exit(status);
 }
 
@@ -94,8 +95,18 @@ bool read_file(const char *path, std::string &text)
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, f)) > 0)
         text.append(buf, n);
-    fclose(f);
-    return true;
+    bool ok = !ferror(f);
+    (void)fclose(f); // read only: nothing to lose
+    return ok;
+}
+
+bool write_file(const char *path, const std::string &text)
+{
+    FILE *f = fopen(path, "we");
+    if (!f)
+        return false;
+    bool written = fwrite(text.data(), 1, text.size(), f) == text.size();
+    return fclose(f) == 0 && written;
 }
 
 options parse_options(int argc, char **argv)
@@ -128,8 +139,7 @@ options parse_options(int argc, char **argv)
         } else if (a == "--check") {
             o.check = true;
         } else if (a == "-h" || a == "--help") {
-            fputs(usage_text, stdout);
-            exit(0);
+            exit(fputs(usage_text, stdout) < 0 || fflush(stdout) != 0 ? exit_cannot_run : 0);
         } else {
             break;
         }
@@ -154,7 +164,7 @@ pid_t start_command(char **command)
         if (getppid() != parent)
             _exit(exit_cannot_run);
         execvp(command[0], command);
-        fprintf(stderr, "sim-modem: cannot run %s: %s\n", command[0], strerror(errno));
+        (void)fprintf(stderr, "sim-modem: cannot run %s: %s\n", command[0], strerror(errno));
         _exit(errno == ENOENT ? exit_not_found : exit_cannot_run);
     }
     return pid;
@@ -212,8 +222,9 @@ int main(int argc, char **argv)
     if (o.check)
         return 0;
 
-    FILE *record = nullptr;
-    if (o.record && !(record = fopen(o.record, "we")))
+    // Made before the command runs, so that a record that cannot be written
+    // is known before the run that it would report.
+    if (o.record && !write_file(o.record, ""))
         die(exit_cannot_run, std::string("cannot write ") + o.record + ": " + strerror(errno));
 
     sim_modem m;
@@ -225,11 +236,10 @@ int main(int argc, char **argv)
     int status = serve(m, start_command(o.command));
 
     modem_capture_line(m);
-    if (record) {
-        modem_write_record(m, record);
-        fclose(record);
-    }
+    std::string record = modem_record(m);
     modem_close(m);
     usb_close(usb);
+    if (o.record && !write_file(o.record, record))
+        die(exit_cannot_run, std::string("cannot write ") + o.record + ": " + strerror(errno));
     return exit_status_of(status);
 }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <stdint.h>
-#include <stdio.h>
 #include <termios.h>
 
 #include <string>
@@ -103,7 +102,10 @@ bool modem_awaiting_input(const sim_modem &m);
 void modem_capture_line(sim_modem &m);
 void modem_close(sim_modem &m);
 // What the tool wrote and the line settings, one fact per line: "KEY VALUE".
-void modem_write_record(const sim_modem &m, FILE *out);
+std::string modem_record(const sim_modem &m);
+// Bytes as the record shows them: their count, then the bytes in double
+// quotes, escaped as scripts write them (\r \n \" \\ \xHH).
+std::string record_bytes(const std::string &bytes);
 
 // Moves this process into a private mount namespace whose /dev is a fresh
 // tmpfs holding only the usual nodes and a private pseudo-terminal instance,

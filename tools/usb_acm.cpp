@@ -107,16 +107,14 @@ std::string coding_text(const uint8_t c[7])
         rate = rate << 8 | c[i];
     static const char parity[] = "NOEMS";
     static const char *const stops[] = {"1", "1.5", "2"};
-    char text[48];
-    snprintf(text, sizeof text, "%lu %u%c%s", rate, c[6], c[5] < 5 ? parity[c[5]] : '?',
-             c[4] < 3 ? stops[c[4]] : "?");
-    return text;
+    return std::to_string(rate) + " " + std::to_string(c[6]) + (c[5] < 5 ? parity[c[5]] : '?') +
+           (c[4] < 3 ? stops[c[4]] : "?");
 }
 
 void log_line(void *, int level, const char *msg)
 {
     if (level <= usbredirparser_warning)
-        fprintf(stderr, "sim-modem: usbredir: %s\n", msg);
+        (void)fprintf(stderr, "sim-modem: usbredir: %s\n", msg);
 }
 
 int read_peer(void *priv, uint8_t *data, int count)
