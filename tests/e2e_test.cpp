@@ -108,18 +108,14 @@ std::vector<modem_case> modem_cases()
     const std::string reply = "\r\n+DIALMODE: 0\r\n\r\nOK\r\n";
     std::string trickle = "await";
     for (char c : reply)
-        trickle += std::string("; delay 40; send \"") + (c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c)) + "\"";
+        trickle += "; delay 40; send " + quoted_text(std::string(1, c));
     cases.push_back({"ReplySplitIntoManySmallWritesIsReadWhole", trickle, reply + "\n"});
 
-    std::string bytes, escaped;
-    for (int v = 1; v < 256; v++) {
-        char hex[8];
-        snprintf(hex, sizeof hex, "\\x%02x", v);
-        escaped += hex;
+    std::string bytes;
+    for (int v = 1; v < 256; v++)
         bytes += static_cast<char>(v);
-    }
-    cases.push_back({"EveryByteValueWithoutOkGivesError", "await; send \"" + escaped + "\"", "ERROR\n"});
-    cases.push_back({"EveryByteValueComesThroughUnchanged", "await; send \"" + escaped + "OK\"", bytes + "OK\n"});
+    cases.push_back({"EveryByteValueWithoutOkGivesError", "await; send " + quoted_text(bytes), "ERROR\n"});
+    cases.push_back({"EveryByteValueComesThroughUnchanged", "await; send " + quoted_text(bytes + "OK"), bytes + "OK\n"});
     return cases;
 }
 

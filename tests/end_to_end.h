@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sim_modem.h"
 #include "tool_run.h"
 
 inline const std::string command_bytes = "AT+DIALMODE=0\r\n";

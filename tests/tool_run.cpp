@@ -136,20 +136,6 @@ std::vector<std::string> tool_command()
 
 } // namespace
 
-std::string record_bytes(const std::string &bytes)
-{
-    std::string s = std::to_string(bytes.size()) + " \"";
-    for (char c : bytes) {
-        if (c == '\r')
-            s += "\\r";
-        else if (c == '\n')
-            s += "\\n";
-        else
-            s += c;
-    }
-    return s + "\"";
-}
-
 bool sandbox_available(std::string &why, uid_t as_user)
 {
     int out[2];

@@ -43,5 +43,3 @@ constexpr int hang_bound_s = 60;
 // why not, when it cannot.
 bool sandbox_available(std::string &why, uid_t as_user = 0);
 tool_run run_tool(const run_options &options);
-// The escaped form the record uses for bytes the tool sent.
-std::string record_bytes(const std::string &bytes);

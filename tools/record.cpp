@@ -79,10 +79,10 @@ void line_facts(std::string &out, const struct termios &t)
 
 } // namespace
 
-std::string record_bytes(const std::string &bytes)
+std::string quoted_text(const std::string &bytes)
 {
     constexpr char hex[] = "0123456789abcdef";
-    std::string text = std::to_string(bytes.size()) + " \"";
+    std::string text = "\"";
     for (char c : bytes) {
         unsigned char ch = static_cast<unsigned char>(c);
         if (ch == '\r')
@@ -97,6 +97,11 @@ std::string record_bytes(const std::string &bytes)
             text += c;
     }
     return text + "\"";
+}
+
+std::string record_bytes(const std::string &bytes)
+{
+    return std::to_string(bytes.size()) + " " + quoted_text(bytes);
 }
 
 std::string modem_record(const sim_modem &m)

@@ -103,8 +103,10 @@ void modem_capture_line(sim_modem &m);
 void modem_close(sim_modem &m);
 // What the tool wrote and the line settings, one fact per line: "KEY VALUE".
 std::string modem_record(const sim_modem &m);
-// Bytes as the record shows them: their count, then the bytes in double
-// quotes, escaped as scripts write them (\r \n \" \\ \xHH).
+// Bytes as a script or the record writes them: in double quotes, with
+// \r \n \" \\ and \xHH for the rest that is not printable ASCII.
+std::string quoted_text(const std::string &bytes);
+// Bytes as the record shows them: their count, then quoted_text.
 std::string record_bytes(const std::string &bytes);
 
 // Moves this process into a private mount namespace whose /dev is a fresh
