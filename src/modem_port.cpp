@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "line_rates.h"
 #include "link_state.h"
 
 #ifndef MODEM_DIALMODE_DEVICE
@@ -23,30 +24,15 @@ constexpr int open_attempts = 20;
 constexpr useconds_t open_retry_wait_us = 1000000;
 constexpr useconds_t settle_wait_us = 2000000;
 
-struct rate_code {
-    int rate;
-    speed_t code;
-};
-
-constexpr rate_code rate_codes[] = {
-    {50, B50},       {75, B75},       {110, B110},     {134, B134},
-    {150, B150},     {200, B200},     {300, B300},     {600, B600},
-    {1200, B1200},   {1800, B1800},   {2400, B2400},   {9600, B9600},
-    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
-};
-
-// Rates nobody listed get the fastest line the table knows of.
-constexpr speed_t fallback_code = B230400;
-
 // Unrolled so that, for the one rate the tool asks for, the optimiser folds
 // the lookup away and the table never reaches the router's flash.
 static speed_t speed_code(int rate)
 {
-#pragma GCC unroll 16
+#pragma GCC unroll rate_code_count
     for (const rate_code &r : rate_codes)
         if (r.rate == rate)
             return r.code;
-    return fallback_code;
+    return fallback_rate.code;
 }
 
 // Descriptor 0 is refused as well: it only comes back when standard input

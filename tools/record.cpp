@@ -2,30 +2,20 @@
 // read it and a test can pick single facts out of it.
 #include <charconv>
 
+#include "line_rates.h"
 #include "sim_modem.h"
 #include "usb_acm.h"
 
 namespace {
 
-struct speed_name {
-    speed_t code;
-    unsigned long rate;
-};
-
-constexpr speed_name speeds[] = {
-    {B0, 0},           {B50, 50},         {B75, 75},         {B110, 110},
-    {B134, 134},       {B150, 150},       {B200, 200},       {B300, 300},
-    {B600, 600},       {B1200, 1200},     {B1800, 1800},     {B2400, 2400},
-    {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
-    {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
-};
-
+// The rate the tool would have asked for to get this code; -1 for a code it
+// cannot set.
 long rate_of(speed_t code)
 {
-    for (const speed_name &s : speeds)
-        if (s.code == code)
-            return static_cast<long>(s.rate);
-    return -1;
+    for (const rate_code &r : rate_codes)
+        if (r.code == code)
+            return r.rate;
+    return code == fallback_rate.code ? fallback_rate.rate : -1;
 }
 
 void fact(std::string &out, const char *key, const std::string &value)
