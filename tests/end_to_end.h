@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "exchange_model.h"
 #include "sim_modem.h"
 #include "tool_run.h"
 
-inline const std::string command_bytes = "AT+DIALMODE=0\r\n";
 // A modem that answers the command with a plain OK.
 inline const std::string ok_modem = "await; send \"\\r\\nOK\\r\\n\"";
 

@@ -7,9 +7,9 @@
 // the tool's 4095 bytes. The tool's usleep is replaced: time is the modem's.
 //
 // Checked on every input: the buffer stays terminated during the exchange,
-// the output is what a plain model of the exchange predicts (the reply up to
-// its first NUL, or "ERROR"; full listing chunks only), the modem heard the
-// command unchanged, and the exchange leaves its state clean.
+// the output is what the model in exchange_model.h predicts for the
+// segments, the modem heard the command unchanged, and the exchange leaves
+// its state clean.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,15 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "exchange_model.h"
 #include "link_state.h"
 
 namespace {
 
-constexpr size_t chunk_max = reply_buf_size - 1;
-constexpr int listing_chunks_max = 64;
 constexpr size_t input_max = 200000; // stays within the socket's buffer
-const char command[] = "AT+DIALMODE=0\r\n";
-const std::string marker = "AT+CFTPSLIST";
 
 int modem_fd = -1;
 bool hung_up;
@@ -65,41 +62,12 @@ void listen_to_tool()
         heard.append(buf, static_cast<size_t>(n));
 }
 
-// What the exchange must print, worked out from the segments alone.
-std::string expected_output()
-{
-    std::string queue;
-    size_t next = 0;
-    auto read_text = [&] {
-        if (next < segments.size())
-            queue += segments[next++];
-        std::string got = queue.substr(0, std::min(queue.size(), chunk_max));
-        queue.erase(0, got.size());
-        return got.substr(0, got.find('\0'));
-    };
-
-    std::string out;
-    std::string judged = read_text();
-    if (judged.find(marker) != std::string::npos) {
-        judged.clear();
-        for (int chunks = 0; chunks < listing_chunks_max; chunks++) {
-            std::string chunk = read_text();
-            if (chunk.size() != chunk_max) {
-                judged = chunk;
-                break;
-            }
-            out += chunk + "\n";
-        }
-    }
-    return out + (judged.find("OK") != std::string::npos ? judged : "ERROR") + "\n";
-}
-
 } // namespace
 
 // Each of the tool's waits is the modem's turn to send its next segment.
 extern "C" int usleep(useconds_t)
 {
-    if (reply_buf[chunk_max] != '\0')
+    if (reply_buf[reply_buf_size - 1] != '\0')
         broken("the reply buffer lost its terminator");
     listen_to_tool();
     if (next_segment < segments.size()) {
@@ -131,14 +99,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t printed_size = 0;
     FILE *console = stdout;
     stdout = open_memstream(&printed, &printed_size);
-    at_exchange(command, "OK");
+    at_exchange(command_bytes.c_str(), "OK");
     fclose(stdout);
     stdout = console;
 
     listen_to_tool();
-    if (std::string(printed, printed_size) != expected_output())
+    if (std::string(printed, printed_size) != expected_output(segments))
         broken("the output is not what the modem's segments call for");
-    if (heard != command)
+    if (heard != command_bytes)
         broken("the modem did not hear the command unchanged");
     if (listing_active != 0 || std::any_of(reply_buf, reply_buf + reply_buf_size, [](char c) { return c; }))
         broken("the exchange did not leave its state clean");
