@@ -7,6 +7,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "wait_status.h"
+
 static long long now_us()
 {
     struct timespec ts;
@@ -41,5 +43,5 @@ int main(int argc, char **argv)
         fprintf(out, "%lld %lld %lld %ld\n", wall, us(usage.ru_utime), us(usage.ru_stime), usage.ru_maxrss);
         fclose(out);
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return exit_code_of(status);
 }

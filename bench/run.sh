@@ -23,8 +23,7 @@ build=$root/build-bench
 out=$build/bench
 mkdir -p "$out/runs"
 cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=OFF -DMODEM_DIALMODE_SIMULATOR=ON >/dev/null
-cmake --build "$build" >/dev/null
-g++ -std=c++20 -O2 -Wall -Wextra -o "$build/measure" bench/measure.cpp
+cmake --build "$build" --target all bench_measure >/dev/null
 scripts/cross-build.sh >/dev/null
 sim=$build/tools/sim-modem
 device=/dev/ttyACM2
@@ -93,7 +92,7 @@ for entry in "${contenders[@]}"; do
     done_ok=yes why=
     for ((i = 0; i < repeats; i++)); do
         status=0
-        reply=$(run "$command" "$build/measure $out/runs/time") || status=$?
+        reply=$(run "$command" "$build/bench/bench_measure $out/runs/time") || status=$?
         cat "$out/runs/time" >>"$out/runs/times"
         if ! grep -q '^received [0-9]* "AT+DIALMODE=0' "$out/runs/record"; then
             done_ok=no why="the modem got no command; it said: $(first_line "$reply")"

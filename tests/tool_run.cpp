@@ -14,6 +14,8 @@
 
 #include <fstream>
 
+#include "wait_status.h"
+
 namespace {
 
 double now_s()
@@ -44,11 +46,6 @@ void become(uid_t user)
     if (setgroups(0, nullptr) != 0 || setresgid(group, group, group) != 0 ||
         setresuid(user, user, user) != 0)
         _exit(126);
-}
-
-int status_of(int wait_status)
-{
-    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
 }
 
 // The tool is the simulated modem's only child.
@@ -238,7 +235,7 @@ tool_run run_tool(const run_options &options)
         kill(-pid, SIGKILL);
         waitpid(pid, &wait_status, 0);
     }
-    r.status = status_of(wait_status);
+    r.status = exit_code_of(wait_status);
     r.seconds = now_s() - start;
     // The tool dies with the modem; give the kernel a moment to reap it.
     for (int i = 0; i < 50 && (r.left_behind = kill(-pid, 0) == 0); i++)

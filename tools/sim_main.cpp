@@ -15,6 +15,7 @@
 
 #include "sim_modem.h"
 #include "usb_acm.h"
+#include "wait_status.h"
 
 #ifndef SIM_DEFAULT_DEVICE
 #define SIM_DEFAULT_DEVICE "/dev/ttyACM2"
@@ -170,13 +171,6 @@ pid_t start_command(char **command)
     return pid;
 }
 
-int exit_status_of(int status)
-{
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return 128 + WTERMSIG(status);
-}
-
 // Serves the command in real time until it ends; returns its wait status.
 int serve(sim_modem &m, pid_t pid)
 {
@@ -241,5 +235,5 @@ int main(int argc, char **argv)
     usb_close(usb);
     if (o.record && !write_file(o.record, record))
         die(exit_cannot_run, std::string("cannot write ") + o.record + ": " + strerror(errno));
-    return exit_status_of(status);
+    return exit_code_of(status);
 }
