@@ -26,23 +26,21 @@ cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=OFF -DMODEM_DIALMODE_SIMULATOR=O
 cmake --build "$build" --target all bench_measure >/dev/null
 scripts/cross-build.sh >/dev/null
 sim=$build/tools/sim-modem
-device=/dev/ttyACM2
+device=$(sed -n 's/^MODEM_DIALMODE_DEVICE:STRING=//p' "$build/CMakeCache.txt")
 script='await; echo; delay 100; send "\r\nOK\r\n"'
 printf 'AT+DIALMODE=0\r\n' >"$out/runs/command"
 
-# name | success | fixed waits (ms) | x86-64 binary | mipsel package:path | command
-# Success is "output" (the OK reaches standard output) or "status" (chat
-# talks on the line itself and tells by its exit status). The command runs
-# inside the simulated modem's private /dev; TIME stands for the measuring
-# prefix, so that only the contender itself is measured.
-contenders=(
-    "modem-dialmode|output|7000|$build/modem-dialmode|:$root/build-mipsel/modem-dialmode|TIME $build/modem-dialmode"
-    "modem-dialmode (mipsel, qemu-user)|output|7000|||TIME qemu-mipsel -L /usr/mipsel-linux-gnu $root/build-mipsel/modem-dialmode"
-    "chat|status|0|/usr/sbin/chat|ppp:usr/sbin/chat|stty -F $device 115200 raw -echo && TIME chat -t 5 '' AT+DIALMODE=0 OK <>$device >&0"
-    "socat|output|500|/usr/bin/socat|socat:usr/bin/socat|TIME socat -t 0.5 - $device,b115200,raw,echo=0 <$out/runs/command"
-    "busybox microcom|output|500|/usr/bin/busybox|busybox:bin/busybox|TIME busybox microcom -t 500 -s 115200 $device <$out/runs/command"
-    "modem-cmd|output|1000|/usr/bin/modem-cmd|modem-cmd:usr/bin/modem-cmd|TIME modem-cmd $device AT+DIALMODE=0 1"
-)
+# The contenders' exchanges. Each runs inside the simulated modem's private
+# /dev, with its words (the timer's command, or nothing) put before the
+# contender itself, so that only the contender is measured.
+dialmode() { "$@" "$build/modem-dialmode"; }
+dialmode_qemu() { "$@" qemu-mipsel -L /usr/mipsel-linux-gnu "$root/build-mipsel/modem-dialmode"; }
+chat_exchange() { stty -F "$device" 115200 raw -echo && "$@" chat -t 5 '' AT+DIALMODE=0 OK <>"$device" >&0; }
+socat_exchange() { "$@" socat -t 0.5 - "$device,b115200,raw,echo=0" <"$out/runs/command"; }
+microcom_exchange() { "$@" busybox microcom -t 500 -s 115200 "$device" <"$out/runs/command"; }
+modem_cmd_exchange() { "$@" modem-cmd "$device" AT+DIALMODE=0 1; }
+export -f dialmode dialmode_qemu chat_exchange socat_exchange microcom_exchange modem_cmd_exchange
+export build root device out
 
 stripped_size() { # FILE [STRIP]: size after stripping; scripts as they are
     if head -c 4 "$1" | grep -q ELF; then
@@ -62,10 +60,11 @@ mipsel_size() { # PACKAGE:PATH inside it, or :FILE for a file at hand
     stripped_size "$out/runs/mipsel-binary" mipsel-linux-gnu-strip
 }
 
-# run COMMAND PREFIX: one exchange, TIME in COMMAND replaced by PREFIX; prints
-# the contender's output, and leaves the modem's record and the errors in runs/
+# run EXCHANGE [WORD]...: one exchange, the words before the contender;
+# prints the contender's output, and leaves the modem's record and the
+# errors in runs/
 run() {
-    "$sim" --script "$script" --record "$out/runs/record" -- sh -c "${1//TIME/$2}" 2>"$out/runs/stderr"
+    "$sim" --script "$script" --record "$out/runs/record" -- bash -c '"$@"' exchange "$@" 2>"$out/runs/stderr"
 }
 
 first_line() { # TEXT: its first line, whole words up to 80 characters, for the table
@@ -80,19 +79,20 @@ stats() { # [DECIMALS]: numbers on stdin -> "median min max"
         f = "%." d "f"; printf f " " f " " f "\n", m, v[1], v[NR] }'
 }
 
-{
-    echo "| contender | exchange done | wall ms | fixed waits ms | overhead ms | CPU ms | peak RSS KiB | system calls | x86-64 bytes | mipsel bytes |"
-    echo "|---|---|---|---|---|---|---|---|---|---|"
-} >"$out/results.md"
-: >"$out/results.tsv"
-for entry in "${contenders[@]}"; do
-    IFS='|' read -r name success waits x86 mipsel command <<<"$entry"
+# contender NAME SUCCESS WAITS X86 MIPSEL EXCHANGE: measures one contender
+# and adds its row. SUCCESS is "output" (the OK reaches standard output) or
+# "status" (chat talks on the line itself and tells by its exit status);
+# WAITS the fixed waits it is built or told to make, in ms; X86 its x86-64
+# binary and MIPSEL its mipsel one as PACKAGE:PATH in Debian's archive, or
+# :FILE at hand (either empty for none); EXCHANGE the function above.
+contender() {
+    local name=$1 success=$2 waits=$3 x86=$4 mipsel=$5 exchange=$6
     echo "== $name" >&2
     : >"$out/runs/times"
-    done_ok=yes why=
+    local done_ok=yes why= i status reply
     for ((i = 0; i < repeats; i++)); do
         status=0
-        reply=$(run "$command" "$build/bench/bench_measure $out/runs/time") || status=$?
+        reply=$(run "$exchange" "$build/bench/bench_measure" "$out/runs/time") || status=$?
         cat "$out/runs/time" >>"$out/runs/times"
         if ! grep -q '^received [0-9]* "AT+DIALMODE=0' "$out/runs/record"; then
             done_ok=no why="the modem got no command; it said: $(first_line "$reply")"
@@ -101,27 +101,38 @@ for entry in "${contenders[@]}"; do
         fi
     done
     [[ $done_ok == yes ]] || done_ok="no ($why)"
+    local wall wall_min wall_max cpu cpu_min cpu_max rss rss_min rss_max calls
     read -r wall wall_min wall_max < <(awk '{ print $1 / 1000 }' "$out/runs/times" | stats)
     read -r cpu cpu_min cpu_max < <(awk '{ print ($2 + $3) / 1000 }' "$out/runs/times" | stats 2)
     read -r rss rss_min rss_max < <(awk '{ print $4 }' "$out/runs/times" | stats)
 
-    if [[ $command == *qemu-mipsel* ]]; then
+    if [[ $exchange == *_qemu ]]; then
         # The guest's own calls, as the emulator lists them.
-        run "${command/qemu-mipsel/qemu-mipsel -strace}" "" >/dev/null || true
+        run "$exchange" env QEMU_STRACE=1 >/dev/null || true
         calls=$(grep -cE '^[0-9]+ [a-z_0-9]+\(' "$out/runs/stderr" || true)
     else
-        run "$command" "strace -f -c -o $out/runs/strace --" >/dev/null || true
+        run "$exchange" strace -f -c -o "$out/runs/strace" -- >/dev/null || true
         calls=$(awk '$NF == "total" { print $4 }' "$out/runs/strace")
     fi
-    x86_bytes=- mipsel_bytes=-
+    local x86_bytes=- mipsel_bytes=- overhead=-
     [[ -n $x86 ]] && x86_bytes=$(stripped_size "$x86")
     [[ -n $mipsel ]] && mipsel_bytes=$(mipsel_size "$mipsel")
-
-    overhead=$((wall - waits))
-    [[ $done_ok == yes ]] || overhead=-
+    [[ $done_ok == yes ]] && overhead=$((wall - waits))
     echo "| $name | $done_ok | $wall ($wall_min–$wall_max) | $waits | $overhead | $cpu ($cpu_min–$cpu_max) | $rss ($rss_min–$rss_max) | $calls | $x86_bytes | $mipsel_bytes |" >>"$out/results.md"
     printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$cpu" "$rss" "$calls" "${x86_bytes/-/0}" "${mipsel_bytes/-/0}" >>"$out/results.tsv"
-done
+}
+
+{
+    echo "| contender | exchange done | wall ms | fixed waits ms | overhead ms | CPU ms | peak RSS KiB | system calls | x86-64 bytes | mipsel bytes |"
+    echo "|---|---|---|---|---|---|---|---|---|---|"
+} >"$out/results.md"
+: >"$out/results.tsv"
+contender "modem-dialmode" output 7000 "$build/modem-dialmode" ":$root/build-mipsel/modem-dialmode" dialmode
+contender "modem-dialmode (mipsel, qemu-user)" output 7000 "" "" dialmode_qemu
+contender "chat" status 0 /usr/sbin/chat ppp:usr/sbin/chat chat_exchange
+contender "socat" output 500 /usr/bin/socat socat:usr/bin/socat socat_exchange
+contender "busybox microcom" output 500 /usr/bin/busybox busybox:bin/busybox microcom_exchange
+contender "modem-cmd" output 1000 /usr/bin/modem-cmd modem-cmd:usr/bin/modem-cmd modem_cmd_exchange
 
 {
     echo
