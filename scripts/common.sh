@@ -36,6 +36,9 @@ need_packages() {
 build_tools=(cmake=cmake g++=g++ ninja=ninja-build readelf=binutils)
 # What the simulated modem needs beyond them: its USB modem speaks usbredir.
 simulator_libs=(/usr/include/usbredirparser.h=libusbredirparser-dev)
+# The checked build's compiler, with the runtime of its sanitizers and
+# libFuzzer (the clang package alone lacks it), and the tests' framework.
+checked_build_tools=(clang++=clang =libclang-rt-14-dev /usr/include/gtest/gtest.h=libgtest-dev)
 
 # Flash budgets of the stripped mipsel binaries, in bytes: the dynamic glibc
 # one, and the universal one (static musl, soft float).
@@ -46,8 +49,7 @@ musl_budget=40960
 # libFuzzer) in CHECKED_BUILD_DIR (default build-checked) and prints its path.
 configure_checked_build() {
     local build=${CHECKED_BUILD_DIR:-build-checked}
-    need_packages "${build_tools[@]}" "${simulator_libs[@]}" clang++=clang =libclang-rt-14-dev \
-        /usr/include/gtest/gtest.h=libgtest-dev
+    need_packages "${build_tools[@]}" "${simulator_libs[@]}" "${checked_build_tools[@]}"
     CXX=clang++ cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_FUZZ=ON \
         -DMODEM_DIALMODE_WERROR=ON >/dev/null
     echo "$build"

@@ -14,8 +14,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-need_packages "${build_tools[@]}" "${simulator_libs[@]}" /usr/include/gtest/gtest.h=libgtest-dev \
-    clang++=clang =libclang-rt-14-dev clang-tidy=clang-tidy cppcheck=cppcheck valgrind=valgrind \
+need_packages "${build_tools[@]}" "${simulator_libs[@]}" "${checked_build_tools[@]}" \
+    clang-tidy=clang-tidy cppcheck=cppcheck valgrind=valgrind \
     mipsel-linux-gnu-g++=g++-mipsel-linux-gnu qemu-mipsel=qemu-user \
     qemu-system-mipsel=qemu-system-mips cpio=cpio man=man-db dpkg-shlibdeps=dpkg-dev file=file \
     musl-gcc=musl-tools
