@@ -12,6 +12,9 @@ check() {
     fi
 }
 
+# literal TEXT: TEXT as an extended regex that matches it alone.
+literal() { sed 's/[][\\.*^$+?(){}|]/\\&/g' <<<"$1"; }
+
 # to_hex: the bytes on standard input as one line of hex pairs.
 to_hex() { od -An -v -tx1 | tr -s ' \n' ' ' | sed 's/^ *//; s/ *$//'; }
 

@@ -3,7 +3,9 @@
 # USB bus (usb-redir): the kernel's uhci-hcd enumerates it and cdc-acm makes
 # the /dev/ttyACM2 the tool opens, as on a router. Checks what the tool did to
 # the line, as the modem saw it over USB, and what it printed.
-#   usb_system_test.sh CASE SIM_MODEM STATIC_TOOL CACHE WORK CPU
+#   usb_system_test.sh CASE SIM_MODEM STATIC_TOOL CACHE WORK CPU [DEVICE]
+# DEVICE is the node the tool was built for (default /dev/ttyACM2); any other
+# is made a link to the ttyACM2 that cdc-acm makes.
 # CASE is one of:
 #   present   the line starts at 0 baud, so that only the tool's own calls
 #             can raise DTR and RTS; the modem raises and drops its carrier
@@ -16,7 +18,7 @@
 #   dirty     an earlier user left the line at 9600 7E2, receiver off and
 #             carrier honoured, and the carrier is low when the tool opens
 set -euo pipefail
-case=$1 sim=$2 tool=$3 cpu=$6
+case=$1 sim=$2 tool=$3 cpu=$6 device=${7:-/dev/ttyACM2}
 . "$(cd "$(dirname "$0")" && pwd)/malta.sh"
 malta_root "$4" "$5" "$tool"
 
@@ -56,6 +58,7 @@ i=0
 while [ ! -c /dev/ttyACM2 ] && [ $i -lt 300 ]; do usleep 100000; i=$((i + 1)); done
 echo "@@ node $(ls -l /dev/ttyACM2 2>&1 | tr -s ' ')"
 INIT
+    [[ $device == /dev/ttyACM2 ]] || echo "mkdir -p ${device%/*} && ln -s /dev/ttyACM2 $device"
     echo "${before:-}"
     guest_run_tool "$prefix"
     echo '[ -e /dev/ttyACM2 ] && echo "@@ stty $(stty -F /dev/ttyACM2 -a 2>/dev/null | tr -s '"' \n;' ' '"')"'
