@@ -20,6 +20,8 @@ struct termios port_settings;
 int modem_lines;
 
 constexpr char device_path[] = MODEM_DIALMODE_DEVICE;
+// The attempts and waits are a user's to see: the README ("How long a run
+// takes") and the man page (TIMING) give them too, and change with them.
 constexpr int open_attempts = 20;
 constexpr useconds_t open_retry_wait_us = 1000000;
 constexpr useconds_t settle_wait_us = 2000000;
@@ -36,7 +38,9 @@ static speed_t speed_code(int rate)
 }
 
 // Descriptor 0 is refused as well: it only comes back when standard input
-// was closed, and such a port would be mistaken for "not open". A port that
+// was closed, and such a port would be mistaken for "not open". It is left
+// open on purpose, holding 0, so that the next attempt gets a descriptor
+// above it; closed, every later open would return 0 again. A port that
 // lands on descriptor 1 (standard output was closed) is moved up and 1 closed
 // again, or the verdict meant for the console would go to the modem.
 static void open_with_retries()
@@ -64,9 +68,21 @@ void serial_open(int rate)
     }
 
     // Opened non-blocking only so that a missing carrier cannot stall the
-    // open; the exchange wants reads that wait for the modem.
+    // open; the exchange wants reads that wait for the modem. Status flags
+    // of the access mode alone clear O_NONBLOCK (F_SETFL ignores the access
+    // mode itself).
     fcntl(port_fd, F_SETFL, O_RDWR);
 
+    // The line the exchange relies on: raw bytes both ways (no echo, no
+    // signals, no line editing or CR/LF translation); a read that waits for
+    // one byte, then takes what is queued (cfmakeraw's VMIN 1, VTIME 0);
+    // 8 data bits, no parity, one stop bit; the receiver on; the carrier
+    // ignored (CLOCAL), so that a modem dropping DCD does not hang the line
+    // up. It is stated here in full although cfmakeraw did part of it, since
+    // CSTOPB, CREAD, CLOCAL and ECHOE are not cfmakeraw's to change. Left as
+    // an earlier user set them, for a board whose modem needs them: HUPCL
+    // (on by default, so the close drops DTR and RTS) and flow control
+    // (CRTSCTS, IXOFF).
     tcgetattr(port_fd, &port_settings);
     cfmakeraw(&port_settings);
     cfsetispeed(&port_settings, port_speed);
