@@ -250,22 +250,6 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
     return true;
 }
 
-// Whether each step can be played on this kind of line.
-bool playable(const modem_script &script, bool usb, std::string &error)
-{
-    for (const modem_step &s : script) {
-        if (usb && s.kind == step_kind::node) {
-            error = "node needs a pseudo-terminal, not a USB modem";
-            return false;
-        }
-        if (!usb && (s.kind == step_kind::plug || s.kind == step_kind::lines)) {
-            error = "plug and lines need a USB modem (--usb)";
-            return false;
-        }
-    }
-    return true;
-}
-
 int64_t play_steps(sim_modem &m, int64_t now_us)
 {
     while (m.next < m.script.size()) {
@@ -298,7 +282,7 @@ int64_t monotonic_us()
 bool modem_open_usb(sim_modem &m, usb_acm &usb, const modem_script &script, int64_t now_us,
                     std::string &error)
 {
-    if (!playable(script, true, error))
+    if (!script_playable(script, true, error))
         return false;
     start(m, script, now_us);
     m.usb = &usb;
@@ -311,7 +295,7 @@ bool modem_open_usb(sim_modem &m, usb_acm &usb, const modem_script &script, int6
 bool modem_open(sim_modem &m, const char *device, const modem_script &script, int64_t now_us,
                 std::string &error)
 {
-    if (!playable(script, false, error))
+    if (!script_playable(script, false, error))
         return false;
     start(m, script, now_us);
     m.device = device;

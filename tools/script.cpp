@@ -114,7 +114,6 @@ bool fill(cursor &c, modem_step &s)
         return false;
     if (unit.empty())
         return fail(c, "fill wants a text that is not empty");
-    s.kind = step_kind::send;
     while (s.text.size() < static_cast<size_t>(n))
         s.text += unit;
     s.text.resize(static_cast<size_t>(n));
@@ -123,7 +122,6 @@ bool fill(cursor &c, modem_step &s)
 
 bool listing(cursor &c, modem_step &s)
 {
-    s.kind = step_kind::listing;
     while (!at_step_end(c)) {
         int64_t n = 0;
         if (!number(c, n, "listing"))
@@ -137,7 +135,6 @@ bool listing(cursor &c, modem_step &s)
 
 bool lines(cursor &c, modem_step &s)
 {
-    s.kind = step_kind::lines;
     while (!at_step_end(c)) {
         std::string name = word(c);
         unsigned bit = 0;
@@ -151,49 +148,98 @@ bool lines(cursor &c, modem_step &s)
     return true;
 }
 
-bool step(cursor &c, modem_script &script)
+// What each step takes after its name.
+enum class takes { nothing, number, node_kind, text, some_text, fill, sizes, line_names };
+// The kind of line a step can be played on.
+enum class line { any, usb, pty };
+
+struct step_syntax {
+    const char *name;
+    step_kind kind;
+    takes args;
+    bool first; // it places the device, so it may only be the first step
+    line on;
+    const char *usage; // its arguments, as --help shows them
+    const char *help;  // '\n' breaks a line of --help
+};
+
+// The language's one description: the parser, the checks and --help read it.
+constexpr step_syntax steps[] = {
+    {"appear", step_kind::appear, takes::number, true, line::any, "MS",
+     "the device shows up (USB: is plugged in) MS ms after the\nstart"},
+    {"absent", step_kind::absent, takes::nothing, true, line::any, "", "the device never shows up"},
+    {"node", step_kind::node, takes::node_kind, true, line::pty, "KIND",
+     "the device is no terminal but KIND: null, fifo or\nfile"},
+    {"await", step_kind::await, takes::nothing, false, line::any, "",
+     "wait until COMMAND has sent a line (\"\\r\\n\" ends one line,\neven when the \\n comes later)"},
+    {"echo", step_kind::echo, takes::nothing, false, line::any, "",
+     "send back what COMMAND sent, up to the last awaited line"},
+    {"delay", step_kind::delay, takes::number, false, line::any, "MS", "wait MS milliseconds"},
+    {"send", step_kind::send, takes::text, false, line::any, "\"TEXT\"",
+     "send TEXT (escapes: \\r \\n \\t \\0 \\\\ \\\" \\xHH)"},
+    {"fill", step_kind::send, takes::fill, false, line::any, "N \"TEXT\"", "send N bytes made of TEXT repeated"},
+    {"drain", step_kind::drain, takes::nothing, false, line::any, "",
+     "wait until COMMAND has read all that was sent (USB: until\nthe host has taken it)"},
+    {"listing", step_kind::listing, takes::sizes, false, line::any, "N...",
+     "per N (1 to 26 of them): drain, then send N bytes of 'a'\n(the next chunk 'b', ...)"},
+    {"flood", step_kind::flood, takes::some_text, false, line::any, "\"TEXT\"",
+     "send TEXT (not empty) without pause until COMMAND ends"},
+    {"hangup", step_kind::hangup, takes::nothing, false, line::any, "",
+     "close the line like an unplugged modem (USB: unplug)"},
+    {"plug", step_kind::plug, takes::nothing, false, line::usb, "", "plug the modem in again, after a hangup"},
+    {"lines", step_kind::lines, takes::line_names, false, line::usb, "[dcd] [dsr] [ri]",
+     "report these lines raised, the rest low"},
+};
+
+const step_syntax *syntax_of(step_kind kind)
 {
-    std::string name = word(c);
-    modem_step s{};
-    bool ok = true;
-    if (name == "appear" || name == "delay") {
-        s.kind = name == "appear" ? step_kind::appear : step_kind::delay;
-        ok = number(c, s.ms, name.c_str());
-    } else if (name == "absent") {
-        s.kind = step_kind::absent;
-    } else if (name == "node") {
-        s.kind = step_kind::node;
+    for (const step_syntax &s : steps)
+        if (s.kind == kind)
+            return &s;
+    return nullptr;
+}
+
+bool arguments(cursor &c, const step_syntax &syntax, modem_step &s)
+{
+    switch (syntax.args) {
+    case takes::nothing:
+        return true;
+    case takes::number:
+        return number(c, s.ms, syntax.name);
+    case takes::node_kind:
         s.text = word(c);
         if (s.text != "null" && s.text != "fifo" && s.text != "file")
             return fail(c, "node wants null, fifo or file, not '" + s.text + "'");
-    } else if (name == "await") {
-        s.kind = step_kind::await;
-    } else if (name == "echo") {
-        s.kind = step_kind::echo;
-    } else if (name == "send") {
-        s.kind = step_kind::send;
-        ok = quoted(c, s.text, "send");
-    } else if (name == "fill") {
-        ok = fill(c, s);
-    } else if (name == "drain") {
-        s.kind = step_kind::drain;
-    } else if (name == "listing") {
-        ok = listing(c, s);
-    } else if (name == "flood") {
-        s.kind = step_kind::flood;
-        ok = quoted(c, s.text, "flood") && (!s.text.empty() || fail(c, "flood wants a text"));
-    } else if (name == "hangup") {
-        s.kind = step_kind::hangup;
-    } else if (name == "plug") {
-        s.kind = step_kind::plug;
-    } else if (name == "lines") {
-        ok = lines(c, s);
-    } else {
-        return fail(c, "unknown step '" + name + "'");
+        return true;
+    case takes::text:
+        return quoted(c, s.text, syntax.name);
+    case takes::some_text:
+        return quoted(c, s.text, syntax.name) &&
+               (!s.text.empty() || fail(c, std::string(syntax.name) + " wants a text that is not empty"));
+    case takes::fill:
+        return fill(c, s);
+    case takes::sizes:
+        return listing(c, s);
+    case takes::line_names:
+        return lines(c, s);
     }
-    if (!ok)
+    return true;
+}
+
+bool step(cursor &c, modem_script &script)
+{
+    std::string name = word(c);
+    const step_syntax *found = nullptr;
+    for (const step_syntax &s : steps)
+        if (name == s.name)
+            found = &s;
+    if (!found)
+        return fail(c, "unknown step '" + name + "'");
+    modem_step s{};
+    s.kind = found->kind;
+    if (!arguments(c, *found, s))
         return false;
-    if (places_device(s.kind) && !script.empty())
+    if (found->first && !script.empty())
         return fail(c, name + " must be the first step");
     if (!at_step_end(c))
         return fail(c, "unexpected '" + word(c) + "' after " + name);
@@ -219,4 +265,42 @@ bool parse_script(const char *text, modem_script &script, std::string &error)
             return false;
         }
     }
+}
+
+bool places_device(step_kind kind)
+{
+    const step_syntax *s = syntax_of(kind);
+    return s && s->first;
+}
+
+bool script_playable(const modem_script &script, bool usb, std::string &error)
+{
+    for (const modem_step &step : script) {
+        const step_syntax *s = syntax_of(step.kind);
+        if (s && s->on == (usb ? line::pty : line::usb)) {
+            error = std::string(s->name) + (usb ? " needs a pseudo-terminal, not a USB modem"
+                                                : " needs a USB modem (--usb)");
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string script_help()
+{
+    constexpr size_t column = 18;
+    std::string help = "Script steps, separated by ';' or new lines ('#' starts a comment):\n";
+    for (const step_syntax &s : steps) {
+        std::string head = std::string("  ") + s.name + (*s.usage ? " " : "") + s.usage;
+        help += head + std::string(head.size() < column ? column - head.size() : 1, ' ');
+        if (s.on == line::usb)
+            help += "(USB) ";
+        for (const char *p = s.help; *p; p++)
+            help += *p == '\n' ? "\n" + std::string(column, ' ') : std::string(1, *p);
+        std::string notes = s.first ? "first step" : "";
+        if (s.on == line::pty)
+            notes += notes.empty() ? "not over USB" : "; not over USB";
+        help += notes.empty() ? "\n" : " (" + notes + ")\n";
+    }
+    return help;
 }

@@ -48,25 +48,9 @@ const char usage_text[] =
     "                      /dev is made, so no privileges are needed\n"
     "      --check         only tell whether a private /dev can be made here\n"
     "  -h, --help          show this help\n"
-    "\n"
-    "Script steps, separated by ';' or new lines ('#' starts a comment):\n"
-    "  appear MS       the device shows up (USB: is plugged in) MS ms after the\n"
-    "                  start (first step)\n"
-    "  absent          the device never shows up (first step)\n"
-    "  node KIND       the device is no terminal but KIND: null, fifo or file\n"
-    "                  (first step)\n"
-    "  await           wait until COMMAND has sent a line\n"
-    "  echo            send back what COMMAND sent\n"
-    "  delay MS        wait MS milliseconds\n"
-    "  send \"TEXT\"     send TEXT (escapes: \\r \\n \\t \\0 \\\\ \\\" \\xHH)\n"
-    "  fill N \"TEXT\"   send N bytes made of TEXT repeated\n"
-    "  drain           wait until COMMAND has read all that was sent (USB: until\n"
-    "                  the host has taken it)\n"
-    "  listing N...    per N: drain, then send N bytes of 'a' (next chunk 'b'...)\n"
-    "  flood \"TEXT\"    send TEXT without pause until COMMAND ends\n"
-    "  hangup          close the line like an unplugged modem (USB: unplug)\n"
-    "  plug            (USB) plug the modem in again, after a hangup\n"
-    "  lines [dcd] [dsr] [ri]  (USB) report these lines raised, the rest low\n"
+    "\n";
+
+const char usage_example[] =
     "\n"
     "Example:\n"
     "  sim-modem -s 'await; delay 500; send \"\\r\\nOK\\r\\n\"' -- modem-dialmode\n";
@@ -140,7 +124,8 @@ options parse_options(int argc, char **argv)
         } else if (a == "--check") {
             o.check = true;
         } else if (a == "-h" || a == "--help") {
-            exit(fputs(usage_text, stdout) < 0 || fflush(stdout) != 0 ? exit_cannot_run : 0);
+            std::string help = usage_text + script_help() + usage_example;
+            exit(fputs(help.c_str(), stdout) < 0 || fflush(stdout) != 0 ? exit_cannot_run : 0);
         } else {
             break;
         }

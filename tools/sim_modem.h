@@ -22,40 +22,17 @@ struct modem_step {
 
 using modem_script = std::vector<modem_step>;
 
-// Steps that decide what stands at the device path; only the first step may
-// be one, and without one the modem is there from the start.
-inline bool places_device(step_kind kind)
-{
-    return kind == step_kind::appear || kind == step_kind::absent || kind == step_kind::node;
-}
-
 // A script is a list of steps separated by ';' or new lines; '#' starts a
-// comment. Texts are in double quotes with C escapes (\r \n \t \0 \\ \" \xHH).
-//   appear MS     the device node shows up MS milliseconds after the start
-//                 (without appear, absent or node first, it is there from the
-//                 start); a USB modem is plugged in then
-//   absent        the device node never shows up
-//   node KIND     in place of the modem, the device is something that is not
-//                 a terminal: null (the null device), fifo (a named pipe) or
-//                 file (an empty regular file)
-//   await         wait until the tool has sent a line (up to a carriage return
-//                 or line feed; a "\r\n" pair counts as one end, even when
-//                 the line feed comes later)
-//   echo          send back what the tool sent, up to the last awaited line
-//   delay MS      do nothing for MS milliseconds
-//   send TEXT     send TEXT
-//   fill N TEXT   send N bytes made of TEXT repeated
-//   drain         wait until the tool has read everything sent so far (a USB
-//                 modem sees only that the host has taken it)
-//   listing N...  for each N: drain, then send N bytes of one letter
-//                 ('a' for the first chunk, 'b' for the next, ...)
-//   flood TEXT    send TEXT over and over for as long as the tool runs
-//   hangup        close the line, as an unplugged modem would (a USB modem
-//                 is unplugged)
-//   plug          a USB modem is plugged in again
-//   lines NAME... a USB modem reports these lines raised and the others low:
-//                 dcd, dsr, ri (none named: all low)
+// comment. The steps, what each takes and does, and where it may stand are
+// described once, in the table in script.cpp, which `sim-modem --help` prints.
 bool parse_script(const char *text, modem_script &script, std::string &error);
+// Whether the step decides what stands at the device path (it is then the
+// first; without one the modem is there from the start).
+bool places_device(step_kind kind);
+// Whether every step can be played on this kind of line; why not, if not.
+bool script_playable(const modem_script &script, bool usb, std::string &error);
+// The steps as --help lists them.
+std::string script_help();
 
 extern const char default_script[];
 
