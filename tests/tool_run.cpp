@@ -131,6 +131,108 @@ std::vector<std::string> tool_command()
     return words;
 }
 
+// A record file for sim-modem to fill, owned by the user who will run it.
+std::string record_file(uid_t as_user)
+{
+    char path[] = "/tmp/modem-dialmode-record-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0)
+        return "";
+    bool owned = !as_user || fchown(fd, as_user, as_user) == 0;
+    close(fd);
+    return owned ? path : "";
+}
+
+// sim-modem with its script, then the tool under test and its arguments.
+std::vector<std::string> command_line(const run_options &options, const std::string &record)
+{
+    std::vector<std::string> argv = {SIM_PATH, "--record", record, "--script", options.script, "--"};
+    if (options.session_leader) {
+        // setsid(1) makes the session in place: sim-modem's child leads no group.
+        argv.push_back("setsid");
+        argv.push_back("--wait");
+    }
+    for (const std::string &word : tool_command())
+        argv.push_back(word);
+    argv.insert(argv.end(), options.args.begin(), options.args.end());
+    return argv;
+}
+
+// Where the tool's standard output goes: the end the run takes as its
+// descriptor 1 (-1: it runs with 1 closed), and the end the test reads
+// (-1: none), closed once close_after bytes have come (0: never).
+struct output_ends {
+    int child = -1;
+    int test = -1;
+    size_t close_after = 0;
+};
+
+bool output_for(stdout_kind kind, output_ends &out)
+{
+    if (kind == stdout_kind::closed)
+        return true;
+    if (kind == stdout_kind::full) {
+        out.child = open("/dev/full", O_WRONLY | O_CLOEXEC);
+        return out.child >= 0;
+    }
+    int ends[2]; // the test's end, the run's end
+    if (kind == stdout_kind::console_lost ? !console(ends) : pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    out = {ends[1], ends[0]};
+    if (kind == stdout_kind::reader_gone) {
+        close(ends[0]);
+        out.test = -1;
+    }
+    if (kind == stdout_kind::console_lost)
+        out.close_after = 4096; // the master's close hangs the console up
+    return true;
+}
+
+// The run leads a process group of its own, so that a hung one can be
+// killed whole.
+[[noreturn]] void run_in_child(char *const argv[], const run_options &options, int out, int err)
+{
+    setpgid(0, 0);
+    if (out >= 0)
+        dup2(out, 1);
+    else
+        close(1);
+    dup2(err, 2);
+    if (options.close_stdin)
+        close(0);
+    become(options.as_user);
+    execv(argv[0], argv);
+    _exit(127);
+}
+
+// Waits for the run to end; past the deadline, or when it has hung already,
+// it is killed with its group. Returns its wait status.
+int reap(pid_t pid, double deadline, bool &hung)
+{
+    int status = 0;
+    while (!hung && waitpid(pid, &status, WNOHANG) == 0) {
+        hung = now_s() > deadline;
+        usleep(10000);
+    }
+    if (hung) {
+        kill(-pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    return status;
+}
+
+// Whether a process of the run's group is still there. The tool dies with
+// the modem; the kernel is given a moment to reap it.
+bool outlived(pid_t group)
+{
+    for (int i = 0; i < 50; i++) {
+        if (kill(-group, 0) != 0)
+            return false;
+        usleep(10000);
+    }
+    return true;
+}
+
 } // namespace
 
 bool sandbox_available(std::string &why, uid_t as_user)
@@ -167,80 +269,36 @@ bool sandbox_available(std::string &why, uid_t as_user)
 
 tool_run run_tool(const run_options &options)
 {
-    char record_path[] = "/tmp/modem-dialmode-record-XXXXXX";
-    int record_fd = mkstemp(record_path);
-    if (record_fd >= 0) {
-        if (options.as_user && fchown(record_fd, options.as_user, options.as_user) != 0)
-            return {};
-        close(record_fd);
-    }
-
-    std::vector<std::string> argv = {SIM_PATH, "--record", record_path, "--script", options.script, "--"};
-    if (options.session_leader) {
-        // setsid(1) makes the session in place: sim-modem's child leads no group.
-        argv.push_back("setsid");
-        argv.push_back("--wait");
-    }
-    for (const std::string &word : tool_command())
-        argv.push_back(word);
-    argv.insert(argv.end(), options.args.begin(), options.args.end());
+    tool_run r;
+    std::string record = record_file(options.as_user);
+    output_ends out;
+    int err[2];
+    if (record.empty() || !output_for(options.out, out) || pipe2(err, O_CLOEXEC) != 0)
+        return r;
+    std::vector<std::string> argv = command_line(options, record);
     std::vector<char *> c_argv;
     for (std::string &a : argv)
         c_argv.push_back(a.data());
     c_argv.push_back(nullptr);
 
-    int out_pipe[2], err_pipe[2];
-    tool_run r;
-    if (!(options.out == stdout_kind::console_lost ? console(out_pipe) : pipe2(out_pipe, O_CLOEXEC) == 0) ||
-        pipe2(err_pipe, O_CLOEXEC) != 0)
-        return r;
-    if (options.out == stdout_kind::reader_gone)
-        close(out_pipe[0]);
     double start = now_s();
     pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        if (options.out == stdout_kind::closed)
-            close(1);
-        else if (options.out == stdout_kind::full)
-            dup2(open("/dev/full", O_WRONLY), 1);
-        else
-            dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        if (options.close_stdin)
-            close(0);
-        become(options.as_user);
-        execv(c_argv[0], c_argv.data());
-        _exit(127);
-    }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
+    if (pid == 0)
+        run_in_child(c_argv.data(), options, out.child, err[1]);
+    if (out.child >= 0)
+        close(out.child);
+    close(err[1]);
 
-    std::vector<sink> sinks = {{err_pipe[0], &r.err}};
-    if (options.out == stdout_kind::captured)
-        sinks.push_back({out_pipe[0], &r.out});
-    else if (options.out == stdout_kind::console_lost)
-        sinks.push_back({out_pipe[0], &r.out, 4096}); // the master's close hangs the console up
-    else if (options.out != stdout_kind::reader_gone)
-        close(out_pipe[0]);
+    std::vector<sink> sinks = {{err[0], &r.err}};
+    if (out.test >= 0)
+        sinks.push_back({out.test, &r.out, out.close_after});
     double terminate_at = options.terminate_tool_after_ms ? start + options.terminate_tool_after_ms / 1000.0 : 0;
     double deadline = start + hang_bound_s;
     r.hung = !collect(sinks, pid, terminate_at, deadline);
-    int wait_status = 0;
-    while (!r.hung && waitpid(pid, &wait_status, WNOHANG) == 0) {
-        r.hung = now_s() > deadline;
-        usleep(10000);
-    }
-    if (r.hung) {
-        kill(-pid, SIGKILL);
-        waitpid(pid, &wait_status, 0);
-    }
-    r.status = exit_code_of(wait_status);
+    r.status = exit_code_of(reap(pid, deadline, r.hung));
     r.seconds = now_s() - start;
-    // The tool dies with the modem; give the kernel a moment to reap it.
-    for (int i = 0; i < 50 && (r.left_behind = kill(-pid, 0) == 0); i++)
-        usleep(10000);
-    r.record = read_record(record_path);
-    unlink(record_path);
+    r.left_behind = outlived(pid);
+    r.record = read_record(record.c_str());
+    unlink(record.c_str());
     return r;
 }
