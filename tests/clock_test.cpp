@@ -11,8 +11,10 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -46,36 +48,53 @@ std::vector<int> device_open_flags; // of every open of the device path
 std::vector<size_t> port_read_sizes;
 
 constexpr useconds_t second = 1000000;
+// A pseudo-terminal's input queue in raw mode holds this much.
+constexpr size_t tool_queue_max = 4095;
+
+bool line_is_raw()
+{
+    struct termios t;
+    return modem.line.slave >= 0 && tcgetattr(modem.line.slave, &t) == 0 && !(t.c_lflag & ICANON);
+}
+
+int unread_by_tool()
+{
+    int n = 0;
+    return modem.line.slave >= 0 && ioctl(modem.line.slave, FIONREAD, &n) == 0 ? n : 0;
+}
+
+// Plays the modem at the virtual time. The tool reads right after the clock
+// moves on, so what the modem sent must be in the tool's queue before control
+// goes back to it: bytes written to the master land there a moment later,
+// which is waited for here (in real time, half a second at most).
+int64_t advance()
+{
+    size_t before = static_cast<size_t>(unread_by_tool()), sent_before = modem.talk.sent;
+    int64_t wake = modem_advance(modem, clock_us);
+    size_t want = std::min(before + modem.talk.sent - sent_before, tool_queue_max);
+    const struct timespec moment = {0, 200000};
+    for (int i = 0; i < 2500 && modem.line.slave >= 0 && static_cast<size_t>(unread_by_tool()) < want; i++)
+        nanosleep(&moment, nullptr);
+    return wake;
+}
 
 // Plays the modem as far as the clock allows, giving the tool's bytes the
 // moment they need to cross the pseudo-terminal.
 void catch_up()
 {
     for (;;) {
-        modem_advance(modem, clock_us);
-        struct pollfd p = {modem.master, POLLIN, 0};
-        if (!modem_awaiting_input(modem) || modem.master < 0 || poll(&p, 1, 50) != 1)
+        advance();
+        struct pollfd p = {modem.line.master, POLLIN, 0};
+        if (!modem_awaiting_input(modem) || modem.line.master < 0 || poll(&p, 1, 50) != 1)
             return;
     }
 }
 
 void play_until(int64_t until_us)
 {
-    for (int64_t wake = clock_us; wake <= until_us; wake = modem_advance(modem, clock_us))
+    for (int64_t wake = clock_us; wake <= until_us; wake = advance())
         clock_us = wake;
     clock_us = until_us;
-}
-
-bool line_is_raw()
-{
-    struct termios t;
-    return modem.slave >= 0 && tcgetattr(modem.slave, &t) == 0 && !(t.c_lflag & ICANON);
-}
-
-int unread_by_tool()
-{
-    int n = 0;
-    return modem.slave >= 0 && ioctl(modem.slave, FIONREAD, &n) == 0 ? n : 0;
 }
 
 std::vector<useconds_t> wait_lengths()
@@ -125,7 +144,7 @@ extern "C" int usleep(useconds_t us)
         return 0;
     }
     catch_up();
-    waits.push_back({us, modem.received.size(), unread_by_tool(), line_is_raw()});
+    waits.push_back({us, modem.talk.received.size(), unread_by_tool(), line_is_raw()});
     play_until(clock_us + us);
     return 0;
 }
@@ -163,7 +182,6 @@ protected:
         std::string error;
         ASSERT_TRUE(parse_script(script_text, script, error)) << error;
         ASSERT_TRUE(modem_open(modem, DEVICE_PATH, script, clock_us, error)) << error;
-        modem.settle_writes = true;
         modem_running = true;
     }
 
@@ -197,7 +215,7 @@ TEST_F(VirtualClock, SettlesOnTheRawLineThenWaitsForTheAnswerThenAfterTheRead)
     EXPECT_EQ(device_open_flags, std::vector<int>{O_RDWR | O_NOCTTY | O_NONBLOCK});
     EXPECT_EQ(fcntl(port_fd, F_GETFL) & O_NONBLOCK, 0) << "reads must wait for the modem";
     EXPECT_EQ(exchange("OK"), "\r\nOK\r\n\n");
-    EXPECT_EQ(modem.received, command_bytes);
+    EXPECT_EQ(modem.talk.received, command_bytes);
     const std::vector<wait_seen> expected = {
         {2 * second, 0, 0, true},  // settle: line set up, nothing sent yet
         {4 * second, 15, 6, true}, // the command is out, and answered at once
@@ -334,11 +352,11 @@ TEST_F(VirtualClock, AnyReplyGivesItsTextOrError)
         if (round % 2)
             reply.replace(std::uniform_int_distribution<size_t>(0, reply.size() - 1)(random), 2, "OK");
 
-        tcflush(modem.slave, TCIFLUSH);
+        tcflush(modem.line.slave, TCIFLUSH);
         std::string error;
         ASSERT_TRUE(parse_script("await; send \"\"", modem.script, error)) << error;
         modem.script[1].text = reply;
-        modem.next = 0;
+        modem.at.next = 0;
         std::string out = exchange("OK");
 
         ASSERT_EQ(out, expected_output({reply})) << "round " << round << ", reply of " << reply.size() << " bytes";

@@ -18,51 +18,33 @@ constexpr int64_t drain_poll_us = 10000;
 // Bytes written to the master reach the tool's queue a moment later; a drain
 // so soon after a write could see the queue empty before they land.
 constexpr int64_t drain_quiet_us = 20000;
-constexpr int64_t settle_limit_us = 500000;
-constexpr size_t tool_queue_max = 4095;
-
-void sleep_us(int64_t us)
-{
-    struct timespec ts = {static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
-    nanosleep(&ts, nullptr);
-}
+// What a flood keeps ready: more than the tool's queue holds.
+constexpr size_t flood_ahead = 4095;
 
 int queued_for_tool(const sim_modem &m)
 {
-    if (m.usb)
-        return static_cast<int>(m.usb->to_host.size());
+    if (m.line.usb)
+        return static_cast<int>(m.line.usb->to_host.size());
     int n = 0;
-    if (m.slave < 0 || ioctl(m.slave, FIONREAD, &n) != 0)
+    if (m.line.slave < 0 || ioctl(m.line.slave, FIONREAD, &n) != 0)
         return 0;
     return n;
 }
 
 void collect_input(sim_modem &m)
 {
-    if (m.usb) {
-        m.received += m.usb->from_host;
-        m.usb->from_host.clear();
+    if (m.line.usb) {
+        m.talk.received += m.line.usb->from_host;
+        m.line.usb->from_host.clear();
         return;
     }
     char buf[4096];
     for (;;) {
-        ssize_t n = m.master < 0 ? -1 : read(m.master, buf, sizeof buf);
+        ssize_t n = m.line.master < 0 ? -1 : read(m.line.master, buf, sizeof buf);
         if (n <= 0)
             return;
-        m.received.append(buf, static_cast<size_t>(n));
+        m.talk.received.append(buf, static_cast<size_t>(n));
     }
-}
-
-// Under a virtual clock the tool reads right after the clock moves on, so the
-// bytes have to be in its queue before control goes back to it.
-void settle(sim_modem &m, int before, size_t written)
-{
-    size_t want = static_cast<size_t>(before) + written;
-    if (want > tool_queue_max)
-        want = tool_queue_max;
-    int64_t give_up = monotonic_us() + settle_limit_us;
-    while (static_cast<size_t>(queued_for_tool(m)) < want && monotonic_us() < give_up)
-        sleep_us(200);
 }
 
 // A UART hands bytes over one at a time, so the line feed of a "\r\n" can
@@ -70,36 +52,34 @@ void settle(sim_modem &m, int before, size_t written)
 // belongs to that line, and to its echo if that has gone out.
 void take_late_line_feed(sim_modem &m)
 {
-    if (!m.line_feed_may_follow || m.received.size() == m.awaited)
+    if (!m.talk.line_feed_may_follow || m.talk.received.size() == m.talk.awaited)
         return;
-    m.line_feed_may_follow = false;
-    if (m.received[m.awaited] != '\n')
+    m.talk.line_feed_may_follow = false;
+    if (m.talk.received[m.talk.awaited] != '\n')
         return;
-    if (m.echoed == m.awaited) {
-        m.pending += '\n';
-        m.echoed++;
+    if (m.talk.echoed == m.talk.awaited) {
+        m.talk.pending += '\n';
+        m.talk.echoed++;
     }
-    m.awaited++;
+    m.talk.awaited++;
 }
 
 void flush_pending(sim_modem &m, int64_t now_us)
 {
-    if ((m.master < 0 && !m.usb) || m.pending.empty())
+    if ((m.line.master < 0 && !m.line.usb) || m.talk.pending.empty())
         return;
-    int before = m.settle_writes ? queued_for_tool(m) : 0;
-    ssize_t n = m.usb ? static_cast<ssize_t>(usb_send(*m.usb, m.pending.data(), m.pending.size()))
-                      : write(m.master, m.pending.data(), m.pending.size());
+    ssize_t n = m.line.usb ? static_cast<ssize_t>(usb_send(*m.line.usb, m.talk.pending.data(), m.talk.pending.size()))
+                           : write(m.line.master, m.talk.pending.data(), m.talk.pending.size());
     if (n <= 0)
         return;
-    m.pending.erase(0, static_cast<size_t>(n));
-    m.last_write_us = now_us;
-    if (m.settle_writes)
-        settle(m, before, static_cast<size_t>(n));
+    m.talk.pending.erase(0, static_cast<size_t>(n));
+    m.talk.sent += static_cast<size_t>(n);
+    m.talk.last_write_us = now_us;
 }
 
 bool drained(const sim_modem &m, int64_t now_us)
 {
-    return m.pending.empty() && now_us - m.last_write_us >= drain_quiet_us && queued_for_tool(m) == 0;
+    return m.talk.pending.empty() && now_us - m.talk.last_write_us >= drain_quiet_us && queued_for_tool(m) == 0;
 }
 
 bool make_parent_dirs(const std::string &path)
@@ -122,13 +102,13 @@ const char *free_device_path(sim_modem &m)
 
 void appear(sim_modem &m)
 {
-    if (m.usb) {
-        usb_plug(*m.usb);
-        m.device_present = true;
+    if (m.line.usb) {
+        usb_plug(*m.line.usb);
+        m.line.present = true;
         return;
     }
-    if (!m.device_present)
-        m.device_present = symlink(m.pts_name.c_str(), free_device_path(m)) == 0;
+    if (!m.line.present)
+        m.line.present = symlink(m.line.pts_name.c_str(), free_device_path(m)) == 0;
 }
 
 // Something other than a terminal where the tool expects its modem.
@@ -136,12 +116,12 @@ void make_node(sim_modem &m, const std::string &kind)
 {
     const char *path = free_device_path(m);
     if (kind == "null") {
-        m.device_present = symlink("/dev/null", path) == 0;
+        m.line.present = symlink("/dev/null", path) == 0;
     } else if (kind == "fifo") {
-        m.device_present = mkfifo(path, 0666) == 0;
+        m.line.present = mkfifo(path, 0666) == 0;
     } else {
         int fd = open(path, O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
-        m.device_present = fd >= 0;
+        m.line.present = fd >= 0;
         if (fd >= 0)
             close(fd);
     }
@@ -149,21 +129,21 @@ void make_node(sim_modem &m, const std::string &kind)
 
 void close_line(sim_modem &m)
 {
-    if (m.master >= 0)
-        close(m.master);
-    if (m.slave >= 0)
-        close(m.slave);
-    m.master = m.slave = -1;
+    if (m.line.master >= 0)
+        close(m.line.master);
+    if (m.line.slave >= 0)
+        close(m.line.slave);
+    m.line.master = m.line.slave = -1;
 }
 
 void hang_up(sim_modem &m)
 {
-    if (m.usb)
-        usb_unplug(*m.usb);
+    if (m.line.usb)
+        usb_unplug(*m.line.usb);
     modem_capture_line(m);
     close_line(m);
-    m.hung_up = true;
-    m.pending.clear();
+    m.seen.hung_up = true;
+    m.talk.pending.clear();
 }
 
 // Whether the time has come; when not, when to look again.
@@ -180,7 +160,7 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
 {
     switch (s.kind) {
     case step_kind::appear:
-        if (!reached(m.start_us + s.ms * 1000, now_us, wake_us))
+        if (!reached(m.at.start_us + s.ms * 1000, now_us, wake_us))
             return false;
         appear(m);
         return true;
@@ -192,25 +172,25 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
     case step_kind::await: {
         // A modem ends a command line at its carriage return; a line feed
         // that comes with it belongs to the same line.
-        size_t end = m.received.find_first_of("\r\n", m.awaited);
+        size_t end = m.talk.received.find_first_of("\r\n", m.talk.awaited);
         if (end == std::string::npos)
             return false;
-        if (m.received.compare(end, 2, "\r\n") == 0)
+        if (m.talk.received.compare(end, 2, "\r\n") == 0)
             end++;
         else
-            m.line_feed_may_follow = m.received[end] == '\r' && end + 1 == m.received.size();
-        m.awaited = end + 1;
+            m.talk.line_feed_may_follow = m.talk.received[end] == '\r' && end + 1 == m.talk.received.size();
+        m.talk.awaited = end + 1;
         return true;
     }
     case step_kind::echo:
-        m.pending += m.received.substr(m.echoed, m.awaited - m.echoed);
-        m.echoed = m.awaited;
+        m.talk.pending += m.talk.received.substr(m.talk.echoed, m.talk.awaited - m.talk.echoed);
+        m.talk.echoed = m.talk.awaited;
         flush_pending(m, now_us);
         return true;
     case step_kind::delay:
-        return reached(m.step_started_us + s.ms * 1000, now_us, wake_us);
+        return reached(m.at.step_started_us + s.ms * 1000, now_us, wake_us);
     case step_kind::send:
-        m.pending += s.text;
+        m.talk.pending += s.text;
         flush_pending(m, now_us);
         return true;
     case step_kind::drain:
@@ -219,21 +199,21 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
         wake_us = now_us + drain_poll_us;
         return false;
     case step_kind::listing:
-        while (m.listing_sent < s.sizes.size()) {
+        while (m.at.listing_sent < s.sizes.size()) {
             if (!drained(m, now_us)) {
                 wake_us = now_us + drain_poll_us;
                 return false;
             }
-            m.pending.append(s.sizes[m.listing_sent], static_cast<char>('a' + m.listing_sent));
-            m.listing_sent++;
+            m.talk.pending.append(s.sizes[m.at.listing_sent], static_cast<char>('a' + m.at.listing_sent));
+            m.at.listing_sent++;
             flush_pending(m, now_us);
         }
-        m.listing_sent = 0;
+        m.at.listing_sent = 0;
         return true;
     case step_kind::flood:
-        if (m.pending.size() < tool_queue_max)
-            while (m.pending.size() < 2 * tool_queue_max)
-                m.pending += s.text;
+        if (m.talk.pending.size() < flood_ahead)
+            while (m.talk.pending.size() < 2 * flood_ahead)
+                m.talk.pending += s.text;
         flush_pending(m, now_us);
         wake_us = now_us + drain_poll_us;
         return false;
@@ -244,7 +224,7 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
         appear(m);
         return true;
     case step_kind::lines:
-        usb_set_serial_state(*m.usb, s.lines);
+        usb_set_serial_state(*m.line.usb, s.lines);
         return true;
     }
     return true;
@@ -252,22 +232,22 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
 
 int64_t play_steps(sim_modem &m, int64_t now_us)
 {
-    while (m.next < m.script.size()) {
+    while (m.at.next < m.script.size()) {
         int64_t wake_us = never;
-        if (!play(m, m.script[m.next], now_us, wake_us))
+        if (!play(m, m.script[m.at.next], now_us, wake_us))
             return wake_us;
-        m.next++;
-        m.step_started_us = now_us;
+        m.at.next++;
+        m.at.step_started_us = now_us;
     }
-    return m.pending.empty() ? never : now_us + drain_poll_us;
+    return m.talk.pending.empty() ? never : now_us + drain_poll_us;
 }
 
 void start(sim_modem &m, const modem_script &script, int64_t now_us)
 {
     m = sim_modem{};
     m.script = script;
-    m.start_us = m.step_started_us = now_us;
-    m.last_write_us = now_us - drain_quiet_us;
+    m.at.start_us = m.at.step_started_us = now_us;
+    m.talk.last_write_us = now_us - drain_quiet_us;
 }
 
 } // namespace
@@ -285,7 +265,7 @@ bool modem_open_usb(sim_modem &m, usb_acm &usb, const modem_script &script, int6
     if (!script_playable(script, true, error))
         return false;
     start(m, script, now_us);
-    m.usb = &usb;
+    m.line.usb = &usb;
     m.device = "usb";
     if (script.empty() || !places_device(script[0].kind))
         appear(m);
@@ -299,32 +279,32 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
         return false;
     start(m, script, now_us);
     m.device = device;
-    m.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m.master < 0 || grantpt(m.master) != 0 || unlockpt(m.master) != 0) {
+    m.line.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m.line.master < 0 || grantpt(m.line.master) != 0 || unlockpt(m.line.master) != 0) {
         error = std::string("cannot make a pseudo-terminal: ") + strerror(errno);
         return false;
     }
-    const char *name = ptsname(m.master);
-    m.slave = name ? open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
-    if (m.slave < 0) {
+    const char *name = ptsname(m.line.master);
+    m.line.slave = name ? open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (m.line.slave < 0) {
         error = std::string("cannot open the pseudo-terminal's slave: ") + strerror(errno);
         return false;
     }
-    m.pts_name = name;
-    fcntl(m.master, F_SETFL, O_RDWR | O_NONBLOCK);
+    m.line.pts_name = name;
+    fcntl(m.line.master, F_SETFL, O_RDWR | O_NONBLOCK);
     // The line starts as an earlier user might have left it: two stop bits,
     // on top of a pseudo-terminal's cooked defaults, so that the record shows
     // whether the tool set what it relies on. (A pseudo-terminal keeps 8 data
     // bits, no parity and its receiver on whatever it is told.)
     struct termios line;
-    if (tcgetattr(m.slave, &line) == 0) {
+    if (tcgetattr(m.line.slave, &line) == 0) {
         line.c_cflag |= CSTOPB;
-        tcsetattr(m.slave, TCSANOW, &line);
+        tcsetattr(m.line.slave, TCSANOW, &line);
     }
     bool deferred = !script.empty() && places_device(script[0].kind);
     if (!deferred)
         appear(m);
-    if (!deferred && !m.device_present) {
+    if (!deferred && !m.line.present) {
         error = "cannot make " + m.device + ": " + strerror(errno);
         return false;
     }
@@ -333,33 +313,33 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
 
 int64_t modem_advance(sim_modem &m, int64_t now_us)
 {
-    if (m.usb)
-        usb_service(*m.usb, now_us);
+    if (m.line.usb)
+        usb_service(*m.line.usb, now_us);
     collect_input(m);
     take_late_line_feed(m);
     flush_pending(m, now_us);
     int64_t wake_us = play_steps(m, now_us);
     // What the steps queued for the host goes out now, not at the next wake.
-    if (m.usb)
-        usb_service(*m.usb, now_us);
+    if (m.line.usb)
+        usb_service(*m.line.usb, now_us);
     return wake_us;
 }
 
 bool modem_awaiting_input(const sim_modem &m)
 {
-    return m.next < m.script.size() && m.script[m.next].kind == step_kind::await;
+    return m.at.next < m.script.size() && m.script[m.at.next].kind == step_kind::await;
 }
 
 void modem_capture_line(sim_modem &m)
 {
-    if (m.slave >= 0 && tcgetattr(m.slave, &m.line) == 0)
-        m.line_known = true;
+    if (m.line.slave >= 0 && tcgetattr(m.line.slave, &m.seen.line) == 0)
+        m.seen.line_known = true;
 }
 
 void modem_close(sim_modem &m)
 {
-    if (m.device_present && !m.usb)
+    if (m.line.present && !m.line.usb)
         unlink(m.device.c_str());
-    m.device_present = false;
+    m.line.present = false;
     close_line(m);
 }

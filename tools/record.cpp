@@ -98,14 +98,14 @@ std::string modem_record(const sim_modem &m)
 {
     std::string out;
     fact(out, "device", m.device);
-    fact(out, "received", record_bytes(m.received));
-    fact(out, "hung_up", m.hung_up);
-    if (m.line_known)
-        line_facts(out, m.line);
+    fact(out, "received", record_bytes(m.talk.received));
+    fact(out, "hung_up", m.seen.hung_up);
+    if (m.seen.line_known)
+        line_facts(out, m.seen.line);
     // A USB modem sees no terminal settings, only what the host asked of
     // it, in order: milliseconds since the start, then the event.
-    if (m.usb)
-        for (const usb_event &e : m.usb->events)
-            fact(out, "event", std::to_string((e.us - m.start_us) / 1000) + " " + e.what);
+    if (m.line.usb)
+        for (const usb_event &e : m.line.usb->events)
+            fact(out, "event", std::to_string((e.us - m.at.start_us) / 1000) + " " + e.what);
     return out;
 }

@@ -170,10 +170,10 @@ int serve(sim_modem &m, pid_t pid)
             modem_advance(m, monotonic_us());
             return status;
         }
-        struct pollfd fds[2] = {{pidfd, POLLIN, 0}, {m.master, POLLIN, 0}};
-        if (m.usb)
-            fds[1] = {usb_poll_fd(*m.usb), usb_poll_events(*m.usb), 0};
-        else if (!m.pending.empty())
+        struct pollfd fds[2] = {{pidfd, POLLIN, 0}, {m.line.master, POLLIN, 0}};
+        if (m.line.usb)
+            fds[1] = {usb_poll_fd(*m.line.usb), usb_poll_events(*m.line.usb), 0};
+        else if (!m.talk.pending.empty())
             fds[1].events |= POLLOUT;
         // Without a pidfd (old kernels) the child's end is noticed by polling.
         int timeout_ms = pidfd < 0 ? 10 : -1;

@@ -40,28 +40,49 @@ constexpr int64_t never = INT64_MAX;
 
 struct usb_acm;
 
+// The line the tool talks on: a pseudo-terminal whose slave stands at the
+// device path, or a USB modem that the caller serves.
+struct modem_line {
+    usb_acm *usb = nullptr;
+    int master = -1;
+    int slave = -1; // held so that the line and its settings outlive the tool's close
+    std::string pts_name;
+    bool present = false; // something stands at the device path, or the USB modem is plugged
+};
+
+// Where the script has got to, and when.
+struct script_cursor {
+    size_t next = 0;
+    size_t listing_sent = 0; // chunks of the current listing step sent so far
+    int64_t start_us = 0;
+    int64_t step_started_us = 0;
+};
+
+// What the tool said, and what the modem has still to say.
+struct modem_talk {
+    std::string received;              // all that the tool wrote
+    size_t awaited = 0;                // received bytes taken by await
+    bool line_feed_may_follow = false; // the last awaited line ended at a lone "\r"
+    size_t echoed = 0;
+    std::string pending;               // to be sent once the line has room
+    size_t sent = 0;                   // bytes handed to the line so far
+    int64_t last_write_us = 0;
+};
+
+// What the record reports beside the talk.
+struct modem_seen {
+    bool hung_up = false;
+    struct termios line = {}; // the settings the tool left on the line
+    bool line_known = false;
+};
+
 struct sim_modem {
     modem_script script;
     std::string device;
-    usb_acm *usb = nullptr;    // a USB modem: no pseudo-terminal then
-    int master = -1;
-    int slave = -1;            // held so that the line and its settings outlive the tool's close
-    std::string pts_name;
-    bool device_present = false;
-    bool hung_up = false;
-    bool settle_writes = false; // wait until sent bytes are readable by the tool
-    size_t next = 0;
-    size_t listing_sent = 0;
-    int64_t start_us = 0;
-    int64_t step_started_us = 0;
-    int64_t last_write_us = 0;
-    std::string received;       // all that the tool wrote
-    size_t awaited = 0;         // received bytes taken by await
-    bool line_feed_may_follow = false; // the last awaited line ended at a lone "\r"
-    size_t echoed = 0;
-    std::string pending;        // to be sent once the line has room
-    struct termios line = {};
-    bool line_known = false;
+    modem_line line;
+    script_cursor at;
+    modem_talk talk;
+    modem_seen seen;
 };
 
 // Creates the pseudo-terminal; the device node follows the script.
