@@ -313,21 +313,30 @@ TEST_F(VirtualClock, ModemTakesALateLineFeedAsPartOfTheLineItAwaited)
     close(tool);
 }
 
-TEST_F(VirtualClock, RatesOutsideTheTableGetTheFallbackSpeed)
+// One rate asked for, and the speed the line must get: each row on its own.
+class Rate : public VirtualClock, public testing::WithParamInterface<std::pair<int, speed_t>> {};
+
+TEST_P(Rate, SetsTheLineSpeed)
 {
+    const auto [rate, code] = GetParam();
     start_modem("");
-    const std::pair<int, speed_t> cases[] = {{100, B230400}, {4800, B230400}, {9600, B9600}};
-    for (const auto &[rate, code] : cases) {
-        serial_open(rate);
-        struct termios line;
-        ASSERT_EQ(tcgetattr(port_fd, &line), 0);
-        EXPECT_EQ(cfgetispeed(&line), code) << rate;
-        EXPECT_EQ(cfgetospeed(&line), code) << rate;
-        serial_close();
-        EXPECT_EQ(fcntl(port_fd, F_GETFD), -1) << "the port is closed";
-        port_fd = 0;
-    }
+    serial_open(rate);
+    struct termios line;
+    ASSERT_EQ(tcgetattr(port_fd, &line), 0);
+    EXPECT_EQ(cfgetispeed(&line), code);
+    EXPECT_EQ(cfgetospeed(&line), code);
+    serial_close();
+    EXPECT_EQ(fcntl(port_fd, F_GETFD), -1) << "the port is closed";
+    port_fd = 0;
 }
+
+// Rates outside the table get the fallback; 4800 is not in it either.
+INSTANTIATE_TEST_SUITE_P(VirtualClock, Rate,
+                         testing::Values(std::pair{100, speed_t{B230400}}, std::pair{4800, speed_t{B230400}},
+                                         std::pair{9600, speed_t{B9600}}),
+                         [](const testing::TestParamInfo<std::pair<int, speed_t>> &i) {
+                             return std::to_string(i.param.first);
+                         });
 
 TEST_F(VirtualClock, EmptyExpectedTextMatchesEvenNoReply)
 {
