@@ -1,6 +1,7 @@
 // What the simulated modem saw of the tool, written so that a person can
 // read it and a test can pick single facts out of it.
 #include <charconv>
+#include <utility>
 
 #include "line_rates.h"
 #include "sim_modem.h"
@@ -28,11 +29,6 @@ void fact(std::string &out, const char *key, long value)
     fact(out, key, std::to_string(value));
 }
 
-void flag(std::string &out, const char *key, tcflag_t flags, tcflag_t mask)
-{
-    fact(out, key, (flags & mask) != 0);
-}
-
 std::string octal(tcflag_t flags)
 {
     char digits[16];
@@ -45,20 +41,16 @@ void line_facts(std::string &out, const struct termios &t)
     fact(out, "ispeed", rate_of(cfgetispeed(&t)));
     fact(out, "ospeed", rate_of(cfgetospeed(&t)));
     fact(out, "csize", sizes[(t.c_cflag & CSIZE) / CS6]);
-    flag(out, "parenb", t.c_cflag, PARENB);
-    flag(out, "cstopb", t.c_cflag, CSTOPB);
-    flag(out, "cread", t.c_cflag, CREAD);
-    flag(out, "clocal", t.c_cflag, CLOCAL);
-    flag(out, "crtscts", t.c_cflag, CRTSCTS);
-    flag(out, "hupcl", t.c_cflag, HUPCL);
-    flag(out, "icanon", t.c_lflag, ICANON);
-    flag(out, "echo", t.c_lflag, ECHO);
-    flag(out, "echoe", t.c_lflag, ECHOE);
-    flag(out, "isig", t.c_lflag, ISIG);
-    flag(out, "iexten", t.c_lflag, IEXTEN);
-    flag(out, "opost", t.c_oflag, OPOST);
-    // What cfmakeraw clears: none of these may be left on a raw line.
-    flag(out, "cooked_iflag", t.c_iflag, IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+    const std::pair<const char *, tcflag_t> flags[] = {
+        {"parenb", t.c_cflag & PARENB}, {"cstopb", t.c_cflag & CSTOPB},   {"cread", t.c_cflag & CREAD},
+        {"clocal", t.c_cflag & CLOCAL}, {"crtscts", t.c_cflag & CRTSCTS}, {"hupcl", t.c_cflag & HUPCL},
+        {"icanon", t.c_lflag & ICANON}, {"echo", t.c_lflag & ECHO},       {"echoe", t.c_lflag & ECHOE},
+        {"isig", t.c_lflag & ISIG},     {"iexten", t.c_lflag & IEXTEN},   {"opost", t.c_oflag & OPOST},
+        // What cfmakeraw clears: none of these may be left on a raw line.
+        {"cooked_iflag", t.c_iflag & (IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON)},
+    };
+    for (const auto &[key, set] : flags)
+        fact(out, key, set != 0);
     fact(out, "vmin", t.c_cc[VMIN]);
     fact(out, "vtime", t.c_cc[VTIME]);
     fact(out, "iflag", octal(t.c_iflag));
