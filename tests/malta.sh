@@ -13,6 +13,8 @@
 #                                     simulated modem, sets $status; qemu's
 #                                     own modem wiring is in $qemu_modem
 #   check_boot CPU                    qemu ended by the guest's reboot on CPU
+#   check_line PATTERN...             the guest's stty -a after the run shows
+#                                     each; $raw_line is the tool's whole line
 #   malta_verdict                     fails, showing the console, if a check did
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/checks.sh"
@@ -108,6 +110,17 @@ check_boot() {
     [[ $1 == *f ]] && want_fpu=yes
     check "whether the guest's CPU has an FPU ($(fact cpu | tr -s '\t' ' '))" "$has_fpu" "^$want_fpu\$"
     check_within "the guest's clock as the kernel measured it (MHz)" $clock_mhz_low $clock_mhz_high "$(fact clock)"
+}
+
+# The line the tool leaves, as the guest's stty -a shows it.
+raw_line=('speed 115200 baud' ' cs8 ' ' -parenb ' ' -cstopb ' ' cread ' ' clocal ' ' -icanon ' ' -isig '
+          ' -echo ' ' -opost ' ' -icrnl ' ' -ixon ' ' min = 1 ' ' time = 0 ')
+
+check_line() {
+    local settings flag
+    settings="$(fact stty) "
+    echo "guest line settings after the run: $settings"
+    for flag in "$@"; do check "line setting '$flag'" "$settings" "$flag"; done
 }
 
 # The end of every boot: the console when anything failed.

@@ -40,13 +40,8 @@ if [[ $mode == present ]]; then
     check "standard output (hex)" "$(fact stdout)" "^$reply\$"
     check "standard error" "$(fact stderr)" '^$'
     check "command bytes the modem got" "$(sed -n 's/^received //p' "$work/record")" '^15 "AT\+DIALMODE=0\\r\\n"$'
-    settings="$(fact stty) "
-    echo "guest line settings after the run: $settings"
+    check_line "${raw_line[@]}"
     echo "guest line states during the run: $(fact 'lines during:'); after: $(fact 'lines after:')"
-    for flag in 'speed 115200 baud' ' cs8 ' ' -parenb ' ' -cstopb ' ' cread ' ' clocal ' ' -icanon ' ' -isig ' \
-                ' -echo ' ' -opost ' ' -icrnl ' ' -ixon ' ' min = 1 ' ' time = 0 '; do
-        check "line setting '$flag'" "$settings" "$flag"
-    done
     check "DTR and RTS raised while the tool waits" "$(fact 'lines during:')" 'RTS\|DTR$'
     check "DTR and RTS dropped by the close" "$(fact 'lines after:')" '^1: uart:[^|]*$'
 else
