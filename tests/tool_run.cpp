@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "wait_status.h"
 
@@ -119,15 +120,10 @@ bool console(int ends[2])
 std::vector<std::string> tool_command()
 {
     const char *from_env = getenv("MODEM_DIALMODE_TOOL");
-    std::string all = from_env && *from_env ? from_env : TOOL_PATH;
+    std::istringstream all(from_env && *from_env ? from_env : TOOL_PATH);
     std::vector<std::string> words;
-    for (size_t start = 0, end; start < all.size(); start = end + 1) {
-        end = all.find(' ', start);
-        if (end == std::string::npos)
-            end = all.size();
-        if (end > start)
-            words.push_back(all.substr(start, end - start));
-    }
+    for (std::string word; all >> word;)
+        words.push_back(word);
     return words;
 }
 
