@@ -352,6 +352,9 @@ TEST_F(VirtualClock, AnyReplyGivesItsTextOrError)
 {
     start_modem("");
     serial_open(115200);
+    modem_script answer;
+    std::string error;
+    ASSERT_TRUE(parse_script("await; send \"\"", answer, error)) << error;
     std::mt19937 random(20261208);
     for (int round = 0; round < 300; round++) {
         std::string reply(std::uniform_int_distribution<size_t>(1, 6000)(random), '\0');
@@ -362,9 +365,8 @@ TEST_F(VirtualClock, AnyReplyGivesItsTextOrError)
             reply.replace(std::uniform_int_distribution<size_t>(0, reply.size() - 1)(random), 2, "OK");
 
         tcflush(modem.line.slave, TCIFLUSH);
-        std::string error;
-        ASSERT_TRUE(parse_script("await; send \"\"", modem.script, error)) << error;
-        modem.script[1].text = reply;
+        answer[1].text = reply;
+        modem.script = answer;
         modem.at.next = 0;
         std::string out = exchange("OK");
 
