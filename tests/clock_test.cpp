@@ -9,7 +9,6 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -58,12 +57,6 @@ bool line_is_raw()
     return modem.line.slave >= 0 && tcgetattr(modem.line.slave, &t) == 0 && !(t.c_lflag & ICANON);
 }
 
-int unread_by_tool()
-{
-    int n = 0;
-    return modem.line.slave >= 0 && ioctl(modem.line.slave, FIONREAD, &n) == 0 ? n : 0;
-}
-
 // Plays the modem at the virtual time. The tool reads right after the clock
 // moves on, so all that the modem sent and the tool has not taken must be in
 // the tool's queue, as far as it holds, before control goes back to the tool.
@@ -75,7 +68,7 @@ int64_t advance()
     int64_t wake = modem_advance(modem, clock_us);
     size_t want = std::min(modem.talk.sent - port_bytes_taken, tool_queue_max);
     const struct timespec moment = {0, 200000};
-    for (int i = 0; i < 10000 && modem.line.slave >= 0 && static_cast<size_t>(unread_by_tool()) < want; i++)
+    for (int i = 0; i < 10000 && modem.line.slave >= 0 && static_cast<size_t>(modem_queued_for_tool(modem)) < want; i++)
         nanosleep(&moment, nullptr);
     return wake;
 }
@@ -150,7 +143,7 @@ extern "C" int usleep(useconds_t us)
         return 0;
     }
     catch_up();
-    waits.push_back({us, modem.talk.received.size(), unread_by_tool(), line_is_raw()});
+    waits.push_back({us, modem.talk.received.size(), modem_queued_for_tool(modem), line_is_raw()});
     play_until(clock_us + us);
     return 0;
 }

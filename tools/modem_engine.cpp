@@ -21,16 +21,6 @@ constexpr int64_t drain_quiet_us = 20000;
 // What a flood keeps ready: more than the tool's queue holds.
 constexpr size_t flood_ahead = 4095;
 
-int queued_for_tool(const sim_modem &m)
-{
-    if (m.line.usb)
-        return static_cast<int>(m.line.usb->to_host.size());
-    int n = 0;
-    if (m.line.slave < 0 || ioctl(m.line.slave, FIONREAD, &n) != 0)
-        return 0;
-    return n;
-}
-
 void collect_input(sim_modem &m)
 {
     if (m.line.usb) {
@@ -79,7 +69,7 @@ void flush_pending(sim_modem &m, int64_t now_us)
 
 bool drained(const sim_modem &m, int64_t now_us)
 {
-    return m.talk.pending.empty() && now_us - m.talk.last_write_us >= drain_quiet_us && queued_for_tool(m) == 0;
+    return m.talk.pending.empty() && now_us - m.talk.last_write_us >= drain_quiet_us && modem_queued_for_tool(m) == 0;
 }
 
 bool make_parent_dirs(const std::string &path)
@@ -242,12 +232,15 @@ int64_t play_steps(sim_modem &m, int64_t now_us)
     return m.talk.pending.empty() ? never : now_us + drain_poll_us;
 }
 
-void start(sim_modem &m, const modem_script &script, int64_t now_us)
+// Returns whether the script's first step places the device; without one,
+// the modem is there from the start.
+bool start(sim_modem &m, const modem_script &script, int64_t now_us)
 {
     m = sim_modem{};
     m.script = script;
     m.at.start_us = m.at.step_started_us = now_us;
     m.talk.last_write_us = now_us - drain_quiet_us;
+    return !script.empty() && places_device(script[0].kind);
 }
 
 } // namespace
@@ -264,10 +257,10 @@ bool modem_open_usb(sim_modem &m, usb_acm &usb, const modem_script &script, int6
 {
     if (!script_playable(script, true, error))
         return false;
-    start(m, script, now_us);
+    bool deferred = start(m, script, now_us);
     m.line.usb = &usb;
     m.device = "usb";
-    if (script.empty() || !places_device(script[0].kind))
+    if (!deferred)
         appear(m);
     return true;
 }
@@ -277,7 +270,7 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
 {
     if (!script_playable(script, false, error))
         return false;
-    start(m, script, now_us);
+    bool deferred = start(m, script, now_us);
     m.device = device;
     m.line.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m.line.master < 0 || grantpt(m.line.master) != 0 || unlockpt(m.line.master) != 0) {
@@ -301,7 +294,6 @@ bool modem_open(sim_modem &m, const char *device, const modem_script &script, in
         line.c_cflag |= CSTOPB;
         tcsetattr(m.line.slave, TCSANOW, &line);
     }
-    bool deferred = !script.empty() && places_device(script[0].kind);
     if (!deferred)
         appear(m);
     if (!deferred && !m.line.present) {
@@ -328,6 +320,16 @@ int64_t modem_advance(sim_modem &m, int64_t now_us)
 bool modem_awaiting_input(const sim_modem &m)
 {
     return m.at.next < m.script.size() && m.script[m.at.next].kind == step_kind::await;
+}
+
+int modem_queued_for_tool(const sim_modem &m)
+{
+    if (m.line.usb)
+        return static_cast<int>(m.line.usb->to_host.size());
+    int n = 0;
+    if (m.line.slave < 0 || ioctl(m.line.slave, FIONREAD, &n) != 0)
+        return 0;
+    return n;
 }
 
 void modem_capture_line(sim_modem &m)

@@ -96,6 +96,9 @@ bool modem_open_usb(sim_modem &m, usb_acm &usb, const modem_script &script, int6
 // move it on (by writing, reading or ending).
 int64_t modem_advance(sim_modem &m, int64_t now_us);
 bool modem_awaiting_input(const sim_modem &m);
+// Bytes sent that the tool has yet to read (a USB modem: that the host has
+// yet to take).
+int modem_queued_for_tool(const sim_modem &m);
 // Remembers the settings the tool left on the line.
 void modem_capture_line(sim_modem &m);
 void modem_close(sim_modem &m);
