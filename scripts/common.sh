@@ -40,6 +40,11 @@ simulator_libs=(/usr/include/usbredirparser.h=libusbredirparser-dev)
 # libFuzzer (the clang package alone lacks it), and the tests' framework.
 checked_build_tools=(clang++=clang =libclang-rt-14-dev /usr/include/gtest/gtest.h=libgtest-dev)
 
+# What Buildroot needs of the build machine to build the router kit's
+# package, and what its check-package needs (it runs with Debian's python3).
+buildroot_tools=(rsync=rsync bc=bc unzip=unzip wget=wget patch=patch bzip2=bzip2 =perl
+                 flake8=flake8 =python3-magic dpkg-source=dpkg-dev)
+
 # Flash budgets of the stripped mipsel binaries, in bytes: the dynamic glibc
 # one, and the universal one (static musl, soft float).
 glibc_budget=6144

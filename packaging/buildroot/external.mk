@@ -1,0 +1,1 @@
+include $(sort $(wildcard $(BR2_EXTERNAL_MODEM_DIALMODE_PATH)/package/*/*.mk))

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Builds the router kit's Buildroot package with real Buildroot, offline:
+# `make modem-dialmode` in a BR2_EXTERNAL build for a MIPS32r2 glibc board,
+# with Debian's mipsel cross compiler as the external toolchain and BusyBox
+# init. Checks that Buildroot's check-package says nothing of the tree, and
+# what the package put in the target: the tool for the configured node, the
+# start-up script and its helper, as the kit ships them.
+#   buildroot_test.sh PROJECT WORK [BUILDROOT]
+# BUILDROOT (default: $MODEM_DIALMODE_BUILDROOT) is a Buildroot source tree,
+# or a tarball of one; without it, the long-term release beside the project in
+# shared/vendor/. Where there is neither, the test skips (exit 77) and says
+# why. WORK is removed first, and again once the build has passed.
+set -euo pipefail
+project=$1 work=$2 buildroot=${3:-${MODEM_DIALMODE_BUILDROOT:-}}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/checks.sh"
+[[ -n $buildroot ]] || buildroot=$project/../shared/vendor/buildroot-2026.02.3.tar.xz
+if [[ ! -e $buildroot ]]; then
+    echo "skipped: no Buildroot at $buildroot (name a Buildroot tree of your own in MODEM_DIALMODE_BUILDROOT)"
+    exit 77
+fi
+kit=$project/packaging/buildroot
+device=/dev/modem-at   # not the default, to see the option reach the tool and the script
+
+# Buildroot is unpacked outside the source tree, and rebuilt from scratch.
+rm -rf "$work" && mkdir -p "$work"
+if [[ -d $buildroot ]]; then
+    src=$(cd "$buildroot" && pwd)
+else
+    tar -xf "$buildroot" -C "$work" && src=$(echo "$work"/buildroot-*)
+fi
+out=$work/output
+
+echo "== check-package"
+findings=$(cd "$kit" && /usr/bin/python3 "$src/utils/check-package" -b \
+    $(find . -type f ! -name README.md | sort) 2>&1 | grep -v 'lines processed\|warnings generated' || true)
+check "check-package finds nothing in the kit" "$findings" '^$'
+
+# ---- Test-only scaffolding: what a build machine with a Buildroot toolchain
+# would not need, and that no integrator gets with the kit. ----
+# 1. Buildroot takes the sysroot to be the folder above the lib/ that holds
+#    libc.a, with usr/include and usr/lib under it; Debian's cross packages
+#    have /usr/mipsel-linux-gnu/{include,lib}. A private copy of them gets that
+#    layout, with links where the compiler looks for its own. The libc.so
+#    linker script names absolute paths; bare names are found on the library
+#    path, whether Buildroot's wrapper gives the compiler a --sysroot or not.
+#    The gcc-ar, -nm and -ranlib links become the real -12 programs, or
+#    Buildroot's wrapper hands them --sysroot and its LTO check fails.
+toolchain=$work/toolchain triple=mipsel-linux-gnu
+mkdir -p "$toolchain/bin" "$toolchain/lib/gcc-cross" "$toolchain/$triple/usr"
+cp -L /usr/bin/$triple-* "$toolchain/bin/"
+cp -a /usr/lib/gcc-cross/$triple "$toolchain/lib/gcc-cross/"
+cp -a /usr/$triple/bin "$toolchain/$triple/"
+cp -a /usr/$triple/include /usr/$triple/lib "$toolchain/$triple/usr/"
+ln -s usr/include "$toolchain/$triple/include"
+ln -s usr/lib "$toolchain/$triple/lib"
+grep -l -s '^GROUP' "$toolchain/$triple/usr/lib/"*.so | xargs sed -i "s|/usr/$triple/lib/||g"
+# 2. Buildroot refuses a distribution's compiler (built --with-sysroot=/). The
+#    output's local.mk is read after that check is defined, and disarms it.
+# 3. host-tar and host-pkgconf have no offline source here: Debian's source
+#    packages of tar and pkgconf stand in for them.
+sources=$work/sources
+mkdir -p "$sources" "$out"
+(cd "$sources" && "$project/scripts/mipsel-apt.sh" "$work/apt" apt-get source --download-only tar pkgconf >/dev/null &&
+    for dsc in *.dsc; do dpkg-source --no-check -x "$dsc" >/dev/null; done)
+cat >"$out/local.mk" <<LOCAL
+check_unusable_toolchain = true
+HOST_TAR_OVERRIDE_SRCDIR = $(echo "$sources"/tar-*/)
+HOST_PKGCONF_OVERRIDE_SRCDIR = $(echo "$sources"/pkgconf-*/)
+LOCAL
+# ---- end of the scaffolding ----
+
+cat >"$work/defconfig" <<CONFIG
+BR2_mipsel=y
+BR2_mips_32r2=y
+# BR2_MIPS_SOFT_FLOAT is not set
+BR2_MIPS_FP32_MODE_XX=y
+BR2_TOOLCHAIN_EXTERNAL=y
+BR2_TOOLCHAIN_EXTERNAL_CUSTOM=y
+BR2_TOOLCHAIN_EXTERNAL_PREINSTALLED=y
+BR2_TOOLCHAIN_EXTERNAL_PATH="$toolchain"
+BR2_TOOLCHAIN_EXTERNAL_CUSTOM_PREFIX="$triple"
+BR2_TOOLCHAIN_EXTERNAL_GCC_12=y
+BR2_TOOLCHAIN_EXTERNAL_HEADERS_6_1=y
+BR2_TOOLCHAIN_EXTERNAL_CUSTOM_GLIBC=y
+BR2_TOOLCHAIN_EXTERNAL_HAS_SSP_STRONG=y
+BR2_TOOLCHAIN_EXTERNAL_CXX=y
+BR2_TOOLCHAIN_EXTERNAL_OPENMP=y
+# BR2_TOOLCHAIN_EXTERNAL_INET_RPC is not set
+BR2_INIT_BUSYBOX=y
+BR2_PACKAGE_MODEM_DIALMODE=y
+BR2_PACKAGE_MODEM_DIALMODE_DEVICE="$device"
+CONFIG
+
+echo "== make modem-dialmode"
+brmake() { make -C "$src" O="$out" BR2_EXTERNAL="$kit" "$@"; }
+export FORCE_UNSAFE_CONFIGURE=1   # host-tar's configure, as root
+start=$SECONDS
+brmake BR2_DEFCONFIG="$work/defconfig" defconfig >/dev/null
+if ! brmake modem-dialmode >"$work/build.log" 2>&1; then
+    tail -n 60 "$work/build.log"
+    check "make modem-dialmode" failed '^passed$'
+    exit 1
+fi
+echo "built in $((SECONDS - start)) s"
+
+target=$out/target
+check "the tool is a mipsel executable" "$(file -L "$target/usr/bin/modem-dialmode")" 'ELF 32-bit LSB .*MIPS32 rel2'
+check "the tool opens the configured node" "$(grep -c -a "$device" "$target/usr/bin/modem-dialmode")" '^[1-9]'
+for f in etc/init.d/S50modem-dialmode:package/modem-dialmode/S50modem-dialmode \
+         usr/sbin/modem-dialmode-plugged:../common/modem-dialmode-plugged; do
+    installed=$target/${f%%:*} shipped=$kit/${f#*:}
+    same=no
+    cmp -s "$installed" "$shipped" && [[ -x $installed ]] && same=yes
+    check "${f%%:*} is the kit's, executable" "$same" '^yes$'
+done
+check "the start-up script's node" "$(cat "$target/etc/default/modem-dialmode")" "^DEVICE=\"$device\"\$"
+((failures == 0)) && rm -rf "$work"
