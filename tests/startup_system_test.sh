@@ -35,6 +35,7 @@ INITTAB
 # As Buildroot's: each start-up script in turn, in the foreground.
 cat >"$root/etc/init.d/rcS" <<'RCS'
 #!/bin/sh
+echo "@@ rcs_start $(cut -d ' ' -f 1 /proc/uptime)"
 for i in /etc/init.d/S??*; do
     [ -f "$i" ] && "$i" start
 done
@@ -77,7 +78,7 @@ check_boot "$cpu"
 events=$(sed -n 's/^event [0-9]* //p' "$work/record" | grep -v '^state' | tr '\n' ';')
 echo "what the modem saw over USB: $events"
 echo "modem plugged and unplugged, ms after the start: $(grep -E '^event [0-9]+ (plugged|unplugged)' "$work/record" | cut -d ' ' -f 2,3 | tr '\n' ' ')"
-echo "in the guest, s after its boot: rcS done at $(fact rcs_done); the node:$(fact node);" \
+echo "in the guest, s after its boot: rcS from $(fact rcs_start) to $(fact rcs_done); the node:$(fact node);" \
      "verdicts logged at $(fact verdict1) and $(fact verdict2)"
 check "the second start refused while the first runs" "$(fact second_start)" '^[1-9]'
 check "the command once per plug" "$(grep -o -E '(un)?plugged|data [0-9]+' <<<"$events" | tr '\n' ';')" \
@@ -86,7 +87,9 @@ check "the bytes the modem got" "$(sed -n 's/^received //p' "$work/record")" \
     '^30 "AT\+DIALMODE=0\\r\\nAT\+DIALMODE=0\\r\\n"$'
 check "the system log: one acceptance per plug" "$(fact log)" \
     '^modem accepted dial mode 0;modem accepted dial mode 0;$'
-check_within "rcS done (s after boot), long before the plug" 0 20 "$(fact rcs_done)"
+# A busy host slows the guest's own boot a lot, but rcS only starts things.
+check_within "seconds rcS took, less than one run of the tool" 0 7 \
+    "$(awk "BEGIN { print $(fact rcs_done) - $(fact rcs_start) }")"
 first=no
 in_range 0 "$(fact verdict1)" "$(fact rcs_done)" && first=yes
 check "rcS done before the first verdict" "$first" '^yes$'
