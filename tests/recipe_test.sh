@@ -82,7 +82,8 @@ done
 sleep 3   # past the settling, into the wait for the answer
 kill -TERM "${runner:-}"
 sleep 0.5
-stopped_run=$(kill -0 "${run:-}" 2>/dev/null && echo "still going" || echo ended)
+# Ended: gone, or a zombie that its reaper has not come to yet.
+stopped_run=$(ps -o stat= -p "${run:-0}" | grep -q '^[^Z]' && echo "still going" || echo ended)
 wait $(jobs -p | grep -v -x -e $live -e $leaving)
 kill $live
 
