@@ -25,7 +25,7 @@ mkdir -p "$out/runs"
 cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=OFF -DMODEM_DIALMODE_SIMULATOR=ON >/dev/null
 cmake --build "$build" --target all bench_measure >/dev/null
 scripts/cross-build.sh >/dev/null
-sim=$build/tools/sim-modem
+sim=$build/sim-modem/sim-modem
 device=$(sed -n 's/^MODEM_DIALMODE_DEVICE:STRING=//p' "$build/CMakeCache.txt")
 script='await; echo; delay 100; send "\r\nOK\r\n"'
 printf 'AT+DIALMODE=0\r\n' >"$out/runs/command"

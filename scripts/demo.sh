@@ -5,7 +5,7 @@
 #   scripts/demo.sh                    as above
 #   scripts/demo.sh --simulated [SCRIPT]
 #                                      always the simulated modem, playing
-#                                      SCRIPT (see build-demo/tools/sim-modem --help)
+#                                      SCRIPT (see build-demo/sim-modem/sim-modem --help)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
@@ -30,7 +30,7 @@ trap 'rm -f "$record"' EXIT
 echo "== modem-dialmode, talking to a simulated modem at $device (takes about 7 s)"
 echo "== the modem's script: $script"
 status=0
-"$build/tools/sim-modem" --script "$script" --record "$record" -- "$build/modem-dialmode" || status=$?
+"$build/sim-modem/sim-modem" --script "$script" --record "$record" -- "$build/modem-dialmode" || status=$?
 echo "== exit status $status"
 echo "== what the modem saw, and the line settings the tool left:"
 sed 's/^/   /' "$record"

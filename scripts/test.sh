@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite. Installs what it needs on a fresh Debian machine.
-#  1. static analysis of src/ and tools/ (cppcheck, clang-tidy);
+#  1. static analysis of src/ and sim-modem/ (cppcheck, clang-tidy);
 #  2. a checked build (clang, AddressSanitizer, UndefinedBehaviorSanitizer,
 #     libFuzzer): the host suite under the sanitizers, then the exchange
 #     fuzzer for FUZZ_SECONDS (default 60);
