@@ -14,9 +14,6 @@ int listing_active;
 constexpr char listing_marker[] = "AT+CFTPSLIST";
 constexpr char failure_word[] = "ERROR";
 constexpr size_t chunk_max = reply_buf_size - 1;
-// The waits, the read bound and the listing's limit are a user's to see:
-// the README ("What it does", "How long a run takes") and the man page
-// (DESCRIPTION, TIMING) give them too, and change with them.
 constexpr useconds_t answer_wait_us = 4000000;
 constexpr useconds_t after_read_wait_us = 1000000;
 

@@ -20,8 +20,6 @@ struct termios port_settings;
 int modem_lines;
 
 constexpr char device_path[] = MODEM_DIALMODE_DEVICE;
-// The attempts and waits are a user's to see: the README ("How long a run
-// takes") and the man page (TIMING) give them too, and change with them.
 constexpr int open_attempts = 20;
 constexpr useconds_t open_retry_wait_us = 1000000;
 constexpr useconds_t settle_wait_us = 2000000;
