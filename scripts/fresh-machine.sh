@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The README tried as a new user would: makes a fresh Debian 12 root
 # (mmdebstrap, variant important, plus git), clones this repository's
-# current commit into it, and runs there, as root, the README's commands
-# exactly as they stand in it: the first set-up command, the build and
-# install commands, the second set-up command (the whole test suite), the
-# package and the cross-build commands. A step the README takes for granted
+# current commit into it, and runs there, as root, the documented commands
+# exactly as they stand: the README's first set-up command, the build and
+# install commands of docs/building.md, the README's second set-up command
+# (the whole test suite), building.md's package commands and the README's
+# build for a router. A step the README takes for granted
 # fails here, not on a new user's machine. Needs root and Debian's archive.
 #   scripts/fresh-machine.sh [WORK]     (default build-fresh; removed first)
 set -euo pipefail
@@ -14,13 +15,13 @@ need_packages mmdebstrap=mmdebstrap
 work=$(realpath -m "${1:-build-fresh}")
 root=$work/root clone=/root/modem-dialmode
 
-# readme_block HEADING: the first ```sh block under the line HEADING of the
-# README in the clone.
-readme_block() {
-    awk -v heading="$1" '$0 == heading { under = 1; next }
+# doc_block FILE HEADING: the first ```sh block under the line HEADING of
+# FILE in the clone.
+doc_block() {
+    awk -v heading="$2" '$0 == heading { under = 1; next }
         under && /^```sh$/ { inside = 1; next }
         inside && /^```$/ { exit }
-        inside { print }' "$root$clone/README.md"
+        inside { print }' "$root$clone/$1"
 }
 
 # inside COMMAND: runs COMMAND with bash as root in the fresh root, which gets
@@ -61,12 +62,12 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone --quiet --no-checkout "file://$PWD" "$root$clone"
 git -C "$root$clone" checkout --quiet -B main "$(git rev-parse HEAD)"
 
-setup=$(readme_block '## Set up on a fresh machine')
+setup=$(doc_block README.md '## Set up on a fresh machine')
 (($(wc -l <<<"$setup") == 2)) || { echo "the README's set-up block is not two commands" >&2; exit 1; }
 step "set-up command 1" "$(sed -n 1p <<<"$setup")"
-step "building and installing" "$(readme_block '## Building and installing')"
+step "building and installing" "$(doc_block docs/building.md '## Building and installing')"
 step "set-up command 2" "$(sed -n 2p <<<"$setup")"
-step "Debian packages" "$(readme_block '### Debian packages')"
-step "the target" "$(readme_block '### For the target: 32-bit little-endian MIPS')"
-echo "== fresh machine: every README command passed"
+step "Debian packages" "$(doc_block docs/building.md '## Debian packages')"
+step "the build for a router" "$(doc_block README.md '## Building for a router')"
+echo "== fresh machine: every documented command passed"
 rm -rf "$work"
