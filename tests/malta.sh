@@ -5,6 +5,9 @@
 #   malta_root CACHE WORK TOOL        makes WORK/root with busybox, the tool
 #                                     and the USB modules
 #   guest_start                       prints the start of the guest's init
+#   guest_usb_drivers DEVICE          prints the lines that load the USB
+#                                     modules and, for a DEVICE other than
+#                                     /dev/ttyACM2, link it to that node
 #   guest_run_tool [PREFIX]           prints the lines that run the tool (after
 #                                     PREFIX, e.g. setsid), wait for it (a
 #                                     watchdog kills it after a minute) and
@@ -39,6 +42,11 @@ echo "@@ cpu $(grep -m 1 '^cpu model' /proc/cpuinfo)"
 echo "@@ clock $(dmesg | sed -n 's/.*CPU frequency \([0-9.]*\) MHz.*/\1/p' | head -n 1)"
 uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
 INIT
+}
+
+guest_usb_drivers() {
+    echo 'for m in $(cat /lib/modules/order); do insmod /lib/modules/$m.ko; done'
+    [[ $1 == /dev/ttyACM2 ]] || echo "mkdir -p ${1%/*} && ln -s /dev/ttyACM2 $1"
 }
 
 guest_run_tool() {

@@ -24,8 +24,7 @@ echo "DEVICE=\"$device\"" >"$root/etc/default/modem-dialmode"
 # The kernel's USB drivers as a router has them, before init.
 {
     guest_start
-    echo 'for m in $(cat /lib/modules/order); do insmod /lib/modules/$m.ko; done'
-    [[ $device == /dev/ttyACM2 ]] || echo "mkdir -p ${device%/*} && ln -s /dev/ttyACM2 $device"
+    guest_usb_drivers "$device"
     echo 'exec /bin/busybox init'
 } >"$root/init"
 cat >"$root/etc/inittab" <<'INITTAB'

@@ -52,13 +52,12 @@ esac
 
 {
     guest_start
+    guest_usb_drivers "$device"
     cat <<'INIT'
-for m in $(cat /lib/modules/order); do insmod /lib/modules/$m.ko; done
 i=0
 while [ ! -c /dev/ttyACM2 ] && [ $i -lt 300 ]; do usleep 100000; i=$((i + 1)); done
 echo "@@ node $(ls -l /dev/ttyACM2 2>&1 | tr -s ' ')"
 INIT
-    [[ $device == /dev/ttyACM2 ]] || echo "mkdir -p ${device%/*} && ln -s /dev/ttyACM2 $device"
     echo "${before:-}"
     guest_run_tool "$prefix"
     echo '[ -e /dev/ttyACM2 ] && echo "@@ stty $(stty -F /dev/ttyACM2 -a 2>/dev/null | tr -s '"' \n;' ' '"')"'
