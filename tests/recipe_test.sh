@@ -38,11 +38,12 @@ verdict() {
 accepted='-t modem-dialmode modem accepted dial mode 0'
 refused='-t modem-dialmode modem did not accept dial mode 0'
 ok='send "\r\nOK\r\n"'
+refuse='await; send "\r\nERROR\r\n"'
 judged_alike() { # $1: recipe or helper; the rest: how to run it
     local how=$1
     shift
     verdict "$how-accepts" plain "await; $ok" "$@" &
-    verdict "$how-refuses" plain 'await; send "\r\nERROR\r\n"' "$@" &
+    verdict "$how-refuses" plain "$refuse" "$@" &
     verdict "$how-absent" plain 'absent' "$@" &
     verdict "$how-cut" cut "await; delay 5000; $ok" "$@" &
 }
@@ -56,8 +57,9 @@ lock() {
 # A modem that refuses twice before it answers is told three times; one that
 # keeps refusing, as often as allowed. A node some live process holds is left
 # alone; one whose holder died is taken over, and one whose holder is on its
-# way out (procd restarting the instance) is waited for. A helper that is stopped ends
-# its run with it (a copy of it, to be told apart from the other runs).
+# way out (procd restarting the instance) is waited for. A helper that is
+# stopped ends its run with it (a copy of it, to be told apart from the
+# other runs).
 sleep 60 & live=$!
 sleep 2 & leaving=$!
 (exit 0) & dead=$!
@@ -65,7 +67,6 @@ wait $dead
 lock held $live >/dev/null
 lock leaving $leaving >/dev/null
 stale=$(lock stale $dead)
-refuse='await; send "\r\nERROR\r\n"'
 judged_alike recipe
 MODEM_DIALMODE_TRIES=1 judged_alike helper sh "$helper" "$device"
 MODEM_DIALMODE_TRIES=3 verdict retried plain "$refuse; $refuse; await; $ok" sh "$helper" "$device" &
