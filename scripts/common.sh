@@ -42,7 +42,7 @@ checked_build_tools=(clang++=clang =libclang-rt-14-dev /usr/include/gtest/gtest.
 
 # What Buildroot needs of the build machine to build the router kit's
 # package, and what its check-package needs (it runs with Debian's python3).
-buildroot_tools=(rsync=rsync bc=bc unzip=unzip wget=wget patch=patch bzip2=bzip2 =perl
+buildroot_tools=(make=make xz=xz-utils rsync=rsync bc=bc unzip=unzip wget=wget patch=patch bzip2=bzip2 =perl
                  flake8=flake8 =python3-magic dpkg-source=dpkg-dev)
 
 # Flash budgets of the stripped mipsel binaries, in bytes: the dynamic glibc

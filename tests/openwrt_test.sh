@@ -25,13 +25,14 @@ for f in init hotplug; do
 done
 
 # What Build/Prepare copies of the project must be enough for OpenWrt's
-# cmake.mk to configure and build the tool (here with the host's compiler).
+# cmake.mk to configure and build the tool (here with the host's compiler,
+# and Ninja, as cmake.mk uses by default).
 project=$(cd "$package/../../.." && pwd)
 copied=$(sed -n '/^define Build\/Prepare/,/^endef/p' "$package/Makefile" |
          grep -o '$(PKG_SOURCE_TREE)/[^ ]*' | sed 's|$(PKG_SOURCE_TREE)/||')
 mkdir -p "$work/source"
 for item in $copied; do cp -r "$project/$item" "$work/source/"; done
-built=$( (cmake -S "$work/source" -B "$work/build" -DBUILD_TESTING=OFF &&
+built=$( (cmake -S "$work/source" -B "$work/build" -G Ninja -DBUILD_TESTING=OFF &&
           cmake --build "$work/build" --target modem-dialmode) 2>&1 >/dev/null) || true
 check "the tool builds from what Build/Prepare copies ($(echo $copied))" \
     "$([[ -x $work/build/modem-dialmode ]] && echo built || echo "$built")" '^built$'
