@@ -10,15 +10,24 @@
 #                                   show, planted in static cross builds of
 #                                   their own too (default: -R target_usb, the
 #                                   boots through the kernel's cdc-acm)
+#   scripts/plant-faults.sh --kit [CTEST_ARGS...]
+#                                   slips in the router kit's start-up scripts
+#                                   (packaging/), against the test build that
+#                                   scripts/test.sh left (default: its host
+#                                   and Malta cases of the start-up)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-target=no
+target=no dir=src
 [[ ${1:-} == --target ]] && { target=yes; shift; }
+[[ ${1:-} == --kit ]] && { target=kit dir=packaging; shift; }
 build=build-faults
 ctest_args=("$@")
 if [[ $target == yes ]]; then
     build=build-faults-target
     (($#)) || ctest_args=(-R target_usb)
+elif [[ $target == kit ]]; then
+    build=${BUILD_DIR:-build-test}
+    (($#)) || ctest_args=(-R 'recipe_judges_the_output|target_startup')
 else
     (($#)) || ctest_args=(-LE target)
 fi
@@ -77,10 +86,28 @@ slips=(
     'run.cpp#57600 baud#line_rate = 115200#line_rate = 57600'
     'run.cpp#status 1#    return 0;{NL}}#    return 1;{NL}}'
 )
+helper=common/modem-dialmode-plugged init=buildroot/package/modem-dialmode/S50modem-dialmode
+kit_slips=(
+    "$helper#the tool's status ignored#if [ \"\$status\" -eq 0 ] && out#if out"
+    "$helper#a stopped run leaves its tool#[ -z \"\$child\" ] || kill \"\$child\" 2>/dev/null; #"
+    "$helper#a stopped watcher leaves its run#! ours \"\$run\" || kill \"\$run\" 2>/dev/null#:"
+    "$helper#a killed run's lock removed whole#rm -rf \"\${lock:?}/\$holder\"#rm -rf \"\$lock\""
+    "$helper#no run takes over#elif [ \"\$held\" = \"\$plug\" ]; then#elif true; then"
+    "$helper#a run for the same node takes over#elif [ \"\$held\" = \"\$plug\" ]; then#elif false; then"
+    "$helper#verdicts for syslog only#	elif ! {#	elif false && ! {"
+    "$helper#an unusable lock folder not named#if ! error=#if false && ! error="
+    "$helper#no look once the listener hears#	[ ! -c \"\$1\" ] || spawn#"
+    "$helper#events of other nodes taken#[ \"/dev/\$DEVNAME\" = \"\$1\" ] ||#true ||"
+    "$helper#retry wait in the foreground#sleep \"\$retry\" &{NL}		child=\$!{NL}		wait \"\$child\"#sleep \"\$retry\""
+    "$init#stop signals a process group#	kill \"\$pid\"#	kill -TERM -- \"-\$pid\""
+    "$init#stop does not wait#while running && #while false && "
+    "$init#stop keeps the pidfile#	rm -f \"\$PIDFILE\"{NL}	echo \"OK\"#	echo \"OK\""
+)
+[[ $target == kit ]] && slips=("${kit_slips[@]}")
 
 saved=$(mktemp -d)
-cp -r src/. "$saved/"
-trap 'cp -r "$saved/." src/; rm -rf "$saved"' EXIT
+cp -r "$dir/." "$saved/"
+trap 'cp -r "$saved/." "$dir/"; rm -rf "$saved"' EXIT
 cross=()
 if [[ $target == yes ]]; then
     cross=(build-faults-mipsel-static build-faults-mipsel-musl)
@@ -92,6 +119,8 @@ if [[ $target == yes ]]; then
     [[ -f $build/CMakeCache.txt ]] || cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=ON \
         -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/${cross[0]}/modem-dialmode" \
         -DMODEM_DIALMODE_TARGET_MUSL_TOOL="$PWD/${cross[1]}/modem-dialmode" >/dev/null
+elif [[ $target == kit ]]; then
+    [[ -f $build/CMakeCache.txt ]] || { echo "no test build in $build: run scripts/test.sh first" >&2; exit 1; }
 elif [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON -DBUILD_TESTING=ON \
         -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
@@ -112,11 +141,11 @@ echo "| slip | file | caught by |"
 echo "|---|---|---|"
 for slip in "${slips[@]}"; do
     IFS='#' read -r file what find replace <<<"$slip"
-    [[ $target == no || $what =~ $target_slips ]] || continue
-    cp -r "$saved/." src/  # a fresh mtime, so that the build sees the change
+    [[ $target != yes || $what =~ $target_slips ]] || continue
+    cp -r "$saved/." "$dir/"  # a fresh mtime, so that the build sees the change
     FIND=$find REPLACE=$replace perl -0pi -e '
         BEGIN { ($f, $r) = ($ENV{FIND}, $ENV{REPLACE}); s/\{NL\}/\n/g for $f, $r }
-        $n += s/\Q$f\E/$r/; END { exit($n ? 0 : 3) }' "src/$file" ||
+        $n += s/\Q$f\E/$r/; END { exit($n ? 0 : 3) }' "$dir/$file" ||
         { echo "| $what | $file | (not planted: text not found) |"; continue; }
     if ! build_all >/dev/null 2>&1; then
         echo "| $what | $file | the build |"
