@@ -45,6 +45,11 @@ checked_build_tools=(clang++=clang =libclang-rt-14-dev /usr/include/gtest/gtest.
 buildroot_tools=(make=make xz=xz-utils rsync=rsync bc=bc unzip=unzip wget=wget patch=patch bzip2=bzip2 =perl
                  flake8=flake8 =python3-magic dpkg-source=dpkg-dev)
 
+# What the OpenWrt guest's runtime needs to build (from shared/vendor/openwrt),
+# beyond the mipsel cross compiler: apk-tools builds with Meson, and for this
+# machine too, with OpenSSL and zlib.
+openwrt_tools=(meson=meson pkg-config=pkg-config /usr/include/openssl/ssl.h=libssl-dev /usr/include/zlib.h=zlib1g-dev)
+
 # Flash budgets of the stripped mipsel binaries, in bytes: the dynamic glibc
 # one, and the universal one (static musl, soft float).
 glibc_budget=6144

@@ -14,7 +14,8 @@
 #                                   slips in the router kit's start-up scripts
 #                                   (packaging/), against the test build that
 #                                   scripts/test.sh left (default: its host
-#                                   and Malta cases of the start-up)
+#                                   and Malta cases of the start-up, and the
+#                                   OpenWrt feed's check)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=no dir=src
@@ -27,7 +28,7 @@ if [[ $target == yes ]]; then
     (($#)) || ctest_args=(-R target_usb)
 elif [[ $target == kit ]]; then
     build=${BUILD_DIR:-build-test}
-    (($#)) || ctest_args=(-R 'recipe_judges_the_output|target_startup')
+    (($#)) || ctest_args=(-R 'recipe_judges_the_output|target_startup|kit_openwrt')
 else
     (($#)) || ctest_args=(-LE target)
 fi
@@ -87,6 +88,7 @@ slips=(
     'run.cpp#status 1#    return 0;{NL}}#    return 1;{NL}}'
 )
 helper=common/modem-dialmode-plugged init=buildroot/package/modem-dialmode/S50modem-dialmode
+openwrt=openwrt/modem-dialmode
 kit_slips=(
     "$helper#the tool's status ignored#if [ \"\$status\" -eq 0 ] && out#if out"
     "$helper#a stopped run leaves its tool#[ -z \"\$child\" ] || kill \"\$child\" 2>/dev/null; #"
@@ -102,6 +104,10 @@ kit_slips=(
     "$init#stop signals a process group#	kill \"\$pid\"#	kill -TERM -- \"-\$pid\""
     "$init#stop does not wait#while running && #while false && "
     "$init#stop keeps the pidfile#	rm -f \"\$PIDFILE\"{NL}	echo \"OK\"#	echo \"OK\""
+    "$openwrt/Makefile#the feed without the start-up files#	DESTDIR=\$(PKG_INSTALL_DIR) cmake --install \$(CMAKE_BINARY_DIR) --component openwrt{NL}#"
+    "$openwrt/files/modem-dialmode.init#procd respawns the run#	procd_set_param stdout 1#	procd_set_param respawn{NL}	procd_set_param stdout 1"
+    "$openwrt/files/modem-dialmode.init#the configuration not passed on#	procd_set_param env MODEM_DIALMODE_TRIES#	: procd_set_param env MODEM_DIALMODE_TRIES"
+    "$openwrt/files/modem-dialmode.hotplug#a disabled service restarted#/etc/init.d/modem-dialmode enabled || exit 0#"
 )
 [[ $target == kit ]] && slips=("${kit_slips[@]}")
 

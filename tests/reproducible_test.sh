@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Builds the amd64 .deb and the release tarball (the universal mipsel tool)
-# twice, from two copies of the sources in different folders, seconds apart,
+# Builds the amd64 .deb, the release tarball and the OpenWrt packages (the
+# universal mipsel tool; the .apk where APK, apk-tools 3, is given) twice, from two copies of the sources in different folders, seconds apart,
 # with no SOURCE_DATE_EPOCH: the packages and the checksum must be the same
 # bytes. The copies are clones of the checkout, with its uncommitted files
 # laid over them. The tarball must also be what Debian's reproducible-builds
 # advice asks of an archive: names sorted, owned by root, no name or date in
 # its gzip header.
-#   reproducible_test.sh PROJECT WORK MUSL_LIBDIR
+#   reproducible_test.sh PROJECT WORK MUSL_LIBDIR [APK]
 set -euo pipefail
-project=$1 work=$2 musl_libdir=$3
+project=$1 work=$2 musl_libdir=$3 apk=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/checks.sh"
 unset SOURCE_DATE_EPOCH
@@ -24,15 +24,17 @@ build() {
     cmake --build "$1/host" >/dev/null
     (cd "$1/host" && cpack -G DEB -B "$1/packages" >/dev/null)
     cmake -S "$src" -B "$1/universal" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mipsel-linux-musl.cmake" \
-        -DMODEM_DIALMODE_MUSL_LIBDIR="$musl_libdir" >/dev/null
-    cmake --build "$1/universal" >/dev/null 2>&1
+        -DMODEM_DIALMODE_MUSL_LIBDIR="$musl_libdir" -DMODEM_DIALMODE_APK="$apk" >/dev/null
+    cmake --build "$1/universal" --target all openwrt-packages >/dev/null 2>&1
     (cd "$1/universal" && cpack -G TGZ -B "$1/packages" >/dev/null)
+    cp "$1"/universal/packages/modem-dialmode[-_]*-r* "$1/packages/"
 }
 build "$work/first"
 sleep 2
 build "$work/second/elsewhere"
 
-for made in "$work"/first/packages/*.deb "$work"/first/packages/*.tar.gz*; do
+for made in "$work"/first/packages/*; do
+    [[ -f $made ]] || continue
     name=${made##*/}
     other=$work/second/elsewhere/packages/$name
     echo "$(sha256sum <"$made" | cut -c1-64)  $name"

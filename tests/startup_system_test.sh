@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Boots the Malta kernel as a Buildroot router boots: BusyBox init as PID 1,
-# its rcS starting each /etc/init.d/S??* script in turn,
-# and the router kit's start-up script as it ships. The USB modem
+# Boots the Malta kernel as a router boots, with the router kit's start-up as
+# it ships: BusyBox init as PID 1 and its rcS starting each
+# /etc/init.d/S??* script in turn, as on Buildroot; or OpenWrt's procd with
+# its hotplug, ubusd and logd. The USB modem
 # (sim-modem --usb) is plugged in 30 s after the start, long after the tool's
 # own 20 attempts would have run out, then unplugged and plugged in again.
 # Checks that the boot went on at once, that the modem got the command once
@@ -10,19 +11,62 @@
 # CASE mdev: syslogd and mdev run; the modem refuses, is plugged in again in
 # the retry wait, and the service is restarted. CASE bare: no mdev and no
 # syslog daemon (the kernel's log); the service is stopped as the tool talks.
+# CASE procd-files, procd-opkg, procd-apk: the OpenWrt package's files in the
+# image (a refusal asked again as configured), or the package installed by
+# opkg or apk at boot; the modem is plugged in three times, and at the third
+# the service is stopped as the tool talks, then disabled before a fourth.
+# The procd cases need the runtime that openwrt_runtime.sh built in CACHE,
+# and the packages in $MODEM_DIALMODE_OPENWRT_PACKAGES; they skip without.
 set -euo pipefail
 case=$1 sim=$2 tool=$3 cpu=$6 device=${7:-/dev/ttyACM2}
 here=$(cd "$(dirname "$0")" && pwd)
 kit=$here/../packaging
 . "$here/malta.sh"
 malta_root "$4" "$5" "$tool"
-root=$work/root
+root=$work/root openwrt=$4/openwrt packages=${MODEM_DIALMODE_OPENWRT_PACKAGES:-}
+ok='send "\r\nOK\r\n"'
+prelude='/etc/init.d/S50modem-dialmode start >/dev/null 2>&1; echo "@@ second_start $?"' remove=
+# The probe is done 20 s after it acted (the stop), unless a case says otherwise.
+finished='[ -n "$acted" ] && [ "${acted%.*}" -lt $(($(cut -d . -f 1 /proc/uptime) - 20)) ]'
+if [[ $case == procd-* ]]; then
+    [[ -e $openwrt/built && -n $(ls "$packages"/*.ipk "$packages"/*.apk 2>/dev/null) ]] ||
+        { echo "skipped: no OpenWrt runtime in $openwrt or no packages in '$packages'"; exit 77; }
+    cp -a "$openwrt/root/." "$root/" && rm "$root/usr/bin/modem-dialmode"
+    mkdir -p "$root"/{sys,pkg,etc/hotplug.d} && ln -s tmp "$root/var"
+    cp "$packages"/*.ipk "$packages"/*.apk "$root/pkg/"
+    { guest_start; guest_usb_drivers "$device"; echo 'exec /sbin/init'; } >"$root/init"
+    printf '%s\n' '::sysinit:/etc/init.d/rcS S boot' 'console::respawnlate:/bin/sh /probe' >"$root/etc/inittab"
+    echo 'exit 0' >"$root/etc/preinit"
+    log='/sbin/logread'
+    service='ubus call service list "{\"name\":\"modem-dialmode\"}" | tr -d " \t\n"'
+    # During the first run, procd's instance; a second into the third plug's
+    # wait for the answer, a stop, and the service disabled.
+    act='[ -n "$seen" ] || ! tool_runs || { seen=1; echo "@@ instance $('"$service"')"; }
+         [ "$verdicts" -lt 2 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
+             sleep 3
+             echo "@@ stop $({ /etc/init.d/modem-dialmode stop; tool_runs && echo tool; '"$service"'; } 2>&1)"
+             /etc/init.d/modem-dialmode disable; }'
+    again="delay 100; $ok; delay 6000; hangup; delay 3000; plug; await"
+    script="appear 30000; await; delay 100; $ok; delay 6000; hangup; delay 3000; plug; await; $again"
+    script+="; delay 8000; hangup; delay 2000; plug"
+    case $case in
+    procd-files)
+        tar -xzOf "$packages"/*.ipk ./data.tar.gz | tar -xz -C "$root"
+        ln -s ../init.d/modem-dialmode "$root/etc/rc.d/S99modem-dialmode"
+        sed -i "s/option retry .*/option retry '3'/" "$root/etc/config/modem-dialmode"
+        prelude=:
+        script=${script/await; delay 100;/await; send \"\\r\\nERROR\\r\\n\"; await; delay 100;} ;;
+    procd-opkg) prelude='echo "@@ install $(opkg install /pkg/*.ipk 2>&1 | tr "\n" ";")"' remove='opkg remove' ;;
+    procd-apk) prelude='echo "@@ install $(apk add --allow-untrusted --force-non-repository --initdb /pkg/*.apk 2>&1 | tr "\n" ";")"'
+        remove='apk del' ;;
+    esac
+    prelude="start=\$(uptime_s); $prelude; echo \"@@ installed \$(awk \"BEGIN { print \$(uptime_s) - \$start }\")\""
+    prelude+='; echo "@@ booted $(uptime_s) $(cat /proc/1/comm) $(pidof ubusd logd | wc -w)"'
+else
 mkdir -p "$root"/{etc/init.d,etc/default,usr/sbin,var/run,var/log,sys}
 install -m 755 "$kit/common/modem-dialmode-plugged" "$root/usr/sbin/"
 install -m 755 "$kit/buildroot/package/modem-dialmode/S50modem-dialmode" "$root/etc/init.d/"
 echo "DEVICE=\"$device\"" >"$root/etc/default/modem-dialmode"
-
-ok='send "\r\nOK\r\n"'
 case $case in
 mdev)
     # The refusal's retry is far off, to tell it from the new plug's run.
@@ -43,16 +87,14 @@ mdev)
 bare)
     log='dmesg'
     # A second of the second plug's 4 s wait for the answer: a stop.
-    act='[ "$verdicts" -lt 1 ] || [ -n "$acted" ] || ! pidof modem-dialmode >/dev/null || { acted=$(uptime_s)
+    act='[ "$verdicts" -lt 1 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
             sleep 3
             echo "@@ stop $({ /etc/init.d/S50modem-dialmode stop 2>&1; pidof modem-dialmode
                              ps | grep "[m]odem-dialmode-plugged"; ls /var/run | grep modem-dialmode; } | tr "\n" ";")"; }'
-    finished='[ -n "$acted" ] && [ "${acted%.*}" -lt $(($(cut -d . -f 1 /proc/uptime) - 20)) ]'
     script="appear 30000; await; delay 100; $ok; delay 6000; hangup; delay 5000
             plug; await; delay 8000; hangup; delay 2000; plug" ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
-
 # The kernel's USB drivers as a router has them, before init.
 {
     guest_start
@@ -74,6 +116,7 @@ done
 echo "@@ rcs_done $(cut -d ' ' -f 1 /proc/uptime)"
 RCS
 chmod +x "$root"/etc/init.d/*
+fi
 
 # Runs once rcS is done: starts the kit a second time, as a careless script
 # might, then notes when the node comes and goes and when each verdict is
@@ -86,9 +129,12 @@ finished() { $finished; }
 PROBE
 cat >>"$root/probe" <<'PROBE'
 uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
-/etc/init.d/S50modem-dialmode start >/dev/null 2>&1
-echo "@@ second_start $?"
-node=absent verdicts=0 plugs= acted=
+# The tool, not an init script of its name.
+tool_runs() { for p in $(pidof modem-dialmode); do [ "$(readlink "/proc/$p/exe")" = /usr/bin/modem-dialmode ] && return; done; false; }
+PROBE
+echo "$prelude" >>"$root/probe"
+cat >>"$root/probe" <<'PROBE'
+node=absent verdicts=0 plugs= acted= seen=
 while ! finished && [ "$(cut -d . -f 1 /proc/uptime)" -lt 150 ]; do
     now=absent
     [ -c "$device" ] && now=present
@@ -100,8 +146,11 @@ while ! finished && [ "$(cut -d . -f 1 /proc/uptime)" -lt 150 ]; do
 done
 echo "@@ node $plugs"
 echo "@@ log $(log | sed -n 's/.*modem-dialmode: //p' | tr '\n' ';')"
-reboot -f
 PROBE
+# Removed again, enabled: the package's own script disables it.
+[[ -z $remove ]] || echo "/etc/init.d/modem-dialmode enable; $remove modem-dialmode >/dev/null
+    echo \"@@ removed \$(ls /etc/rc.d /etc/init.d /usr/bin | grep -c modem-dialmode)\"" >>"$root/probe"
+echo 'reboot -f' >>"$root/probe"
 
 qemu_modem=(-chardev socket,id=modem,path="$work/usb.sock" -device usb-redir,chardev=modem)
 malta_boot "$cpu" "$sim" --usb "$work/usb.sock" --script "$script"
@@ -109,7 +158,8 @@ malta_boot "$cpu" "$sim" --usb "$work/usb.sock" --script "$script"
 check_boot "$cpu"
 events=$(sed -n 's/^event [0-9]* //p' "$work/record" | grep -v '^state' | tr '\n' ';')
 echo "what the modem saw over USB: $events"
-echo "in the guest, s after its boot: rcS from $(fact rcs_start) to $(fact rcs_done); the node:$(fact node);" \
+echo "in the guest, s after its boot: rcS from $(fact rcs_start) to $(fact rcs_done) (procd: $(fact booted));" \
+     "package installed in $(fact installed) s; the node:$(fact node);" \
      "verdicts logged at $(fact verdict1) and $(fact verdict2)"
 # From each new node (the driver sets the line's coding as it makes it) to
 # the tool's open (which raises DTR and RTS), and to its command, in ms.
@@ -117,16 +167,35 @@ plug_times=$(awk '$3 == "plugged" { fresh = 1 } $3 == "line" && fresh { node = $
                   $3 == "lines" && $4 == "dtr" && node && !open { open = $2 }
                   $3 == "data" && node { printf "%d %d;", open - node, $2 - node; node = 0; open = 0 }' "$work/record")
 echo "per plug, ms from the node to the tool's open and to its command: $plug_times"
-check "the second start refused while the first runs" "$(fact second_start)" '^[1-9]'
-# A busy host slows the guest's own boot a lot, but rcS only starts things.
-check_within "seconds rcS took, less than one run of the tool" 0 7 \
-    "$(awk "BEGIN { print $(fact rcs_done) - $(fact rcs_start) }")"
+booted=$(fact rcs_done)
+if [[ $case == procd-* ]]; then
+    booted=$(fact booted | cut -d ' ' -f 1)
+    check "procd is PID 1, with ubusd and logd" "$(fact booted)" ' procd 2$'
+else
+    check "the second start refused while the first runs" "$(fact second_start)" '^[1-9]'
+    # A busy host slows the guest's own boot a lot, but rcS only starts things.
+    check_within "seconds rcS took, less than one run of the tool" 0 7 \
+        "$(awk "BEGIN { print $(fact rcs_done) - $(fact rcs_start) }")"
+fi
 first=no
-in_range 0 "$(fact verdict1)" "$(fact rcs_done)" && first=yes
-check "rcS done before the first verdict" "$first" '^yes$'
+in_range 0 "$(fact verdict1)" "$booted" && first=yes
+check "the boot done before the first verdict" "$first" '^yes$'
 commands=$(grep -o -E '(un)?plugged|data [0-9]+' <<<"$events" | tr '\n' ';')
-accepted='modem accepted dial mode 0;'
+accepted='modem accepted dial mode 0;' twice=''
 case $case in
+procd-files) twice='data 15;' retry=3 refused="modem did not accept dial mode 0; trying again in 3 s;" ;&
+procd-*)
+    case $case in
+    procd-opkg) check "opkg installs the package" "$(fact install)" 'Configuring modem-dialmode' ;;
+    procd-apk) check "apk installs the package" "$(fact install)" 'Installing modem-dialmode \(0' ;;
+    esac
+    check "the command once per plug, none once disabled" "$commands" \
+        "^plugged;data 15;${twice}unplugged;plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;\$"
+    check "logread: one acceptance per plug" "$(fact log)" "^${refused:-}$accepted$accepted\$"
+    check "procd's instance: the helper for the node, its settings, no respawn" "$(fact instance)" \
+        "\"command\":\[\"/usr/sbin/modem-dialmode-plugged\",\"$(literal "$device")\"\],\"term_timeout\":5,\"env\":\{\"MODEM_DIALMODE_RETRY\":\"${retry:-10}\",\"MODEM_DIALMODE_TRIES\":\"5\"\}\}\}\}\}\$"
+    check "the stop ends the run and the instance" "$(fact stop)" '^\{\}$'
+    [[ -z $remove ]] || check "removed: its files gone, the service disabled" "$(fact removed)" '^0$' ;;
 mdev)
     check "the command once per plug, and once after the restart" "$commands" \
         '^plugged;data 15;unplugged;plugged;data 15;data 15;$'
