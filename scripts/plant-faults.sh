@@ -108,6 +108,7 @@ kit_slips=(
     "$openwrt/files/modem-dialmode.init#procd respawns the run#	procd_set_param stdout 1#	procd_set_param respawn{NL}	procd_set_param stdout 1"
     "$openwrt/files/modem-dialmode.init#the configuration not passed on#	procd_set_param env MODEM_DIALMODE_TRIES#	: procd_set_param env MODEM_DIALMODE_TRIES"
     "$openwrt/files/modem-dialmode.hotplug#a disabled service restarted#/etc/init.d/modem-dialmode enabled || exit 0#"
+    "$openwrt/files/modem-dialmode.hotplug#a served plug restarted#/etc/init.d/modem-dialmode plugged#/etc/init.d/modem-dialmode restart"
 )
 [[ $target == kit ]] && slips=("${kit_slips[@]}")
 

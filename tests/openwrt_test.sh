@@ -3,9 +3,9 @@
 # start-up files pass shellcheck and BusyBox's sh parses them; what
 # Build/Prepare copies of the project builds the tool, and the Makefile's
 # Build/Install and Package/install recipes then install exactly what the
-# project's OpenWrt packages hold; the hotplug script restarts the service
-# for an added node of the modem's AT port only, and only while the service
-# is enabled. (procd running all of it: the start-up boot cases.)
+# project's OpenWrt packages hold; the hotplug script has the service tell
+# a new plug, for an added node of the modem's AT port only, and only while
+# the service is enabled. (procd running all of it: the start-up boot cases.)
 #   openwrt_test.sh PACKAGE_DIR IPK
 set -euo pipefail
 package=$1 ipk=$2
@@ -55,7 +55,7 @@ hotplug() {
     chmod +x "$work/init.d/modem-dialmode"
     ACTION=$1 DEVNAME=$2 busybox sh "$work/hotplug.here" | tr '\n' ' '
 }
-check "the modem's node added" "$(hotplug add ttyACM2 0)" '^restart $'
+check "the modem's node added" "$(hotplug add ttyACM2 0)" '^plugged $'
 check "the modem's node removed" "$(hotplug remove ttyACM2 0)" '^$'
 check "another node added" "$(hotplug add ttyACM0 0)" '^$'
 check "the service disabled" "$(hotplug add ttyACM2 1)" '^$'
