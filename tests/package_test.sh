@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks the Debian packages. The host one is unpacked with dpkg -x into a
+# Checks the Debian packages: their contents, the tool's start-up for
+# systemd among them. The host one is unpacked with dpkg -x into a
 # staging root, and the binary found there is run against the simulated
 # modem; its man page must render without warnings. The target one is checked
 # for its architecture, its contents and the libc it depends on. The release
@@ -16,6 +17,10 @@ trap 'rm -rf "$work"' EXIT
 
 host_deb=$(ls "$host_dir"/modem-dialmode_*.deb)
 field() { dpkg-deb -f "$1" "$2"; }
+contents() { # a package's files: the tool, its man page, its start-up for systemd
+    check "contents" "$(dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort | paste -sd ' ')" \
+        '^\./usr/bin/modem-dialmode \./usr/lib/systemd/system/modem-dialmode@\.service \./usr/lib/udev/rules\.d/60-modem-dialmode\.rules \./usr/sbin/modem-dialmode-plugged \./usr/share/man/man1/modem-dialmode\.1$'
+}
 # The newest glibc symbol version the binary asks for, as in "libc6 (>= 2.34)".
 newest_glibc() { readelf -V "$1" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1; }
 
@@ -23,7 +28,9 @@ echo "== $host_deb"
 check "package name" "$(field "$host_deb" Package)" '^modem-dialmode$'
 check "architecture" "$(field "$host_deb" Architecture)" "^$(dpkg --print-architecture)\$"
 check "depends on libc alone" "$(field "$host_deb" Depends)" '^libc6 \(>= [0-9.]+\)$'
+contents "$host_deb"
 dpkg -x "$host_deb" "$work/host"
+check "the udev rule's node" "$(grep -c "KERNEL==\"${device##*/}\"" "$work/host/usr/lib/udev/rules.d/60-modem-dialmode.rules")" '^2$'
 tool=$work/host/usr/bin/modem-dialmode
 check "binary installed" "$(stat -c %A "$tool" 2>&1)" '^-rwxr-xr-x$'
 # exchange COMMAND...: an accepting modem's exchange with the unpacked binary.
@@ -54,7 +61,7 @@ if [[ -n $target_deb ]]; then
     check "binary is MIPS" "$header" 'Machine: MIPS'
     check "depends on the libc the binary needs" "$(field "$target_deb" Depends)" \
         "^libc6 \\(>= $(newest_glibc "$tool")\\)\$"
-    check "man page included" "$(ls "$work/target/usr/share/man/man1")" '^modem-dialmode\.1$'
+    contents "$target_deb"
 fi
 
 if [[ -n $release_dir ]]; then
