@@ -50,6 +50,10 @@ buildroot_tools=(make=make xz=xz-utils rsync=rsync bc=bc unzip=unzip wget=wget p
 # machine too, with OpenSSL and zlib.
 openwrt_tools=(meson=meson pkg-config=pkg-config /usr/include/openssl/ssl.h=libssl-dev /usr/include/zlib.h=zlib1g-dev)
 
+# What the Debian guest's root needs: made from the archive, put into an ext4
+# image, and read back (its module list) without mounting it.
+debian_root_tools=(mmdebstrap=mmdebstrap mke2fs=e2fsprogs debugfs=e2fsprogs)
+
 # Flash budgets of the stripped mipsel binaries, in bytes: the dynamic glibc
 # one, and the universal one (static musl, soft float).
 glibc_budget=6144

@@ -19,7 +19,7 @@ need_packages "${build_tools[@]}" "${simulator_libs[@]}" "${checked_build_tools[
     mipsel-linux-gnu-g++=g++-mipsel-linux-gnu qemu-mipsel=qemu-user \
     qemu-system-mipsel=qemu-system-mips cpio=cpio man=man-db dpkg-shlibdeps=dpkg-dev file=file \
     musl-gcc=musl-tools busybox=busybox shellcheck=shellcheck "${buildroot_tools[@]}" \
-    "${openwrt_tools[@]}"
+    "${openwrt_tools[@]}" "${debian_root_tools[@]}"
 
 # Most cases sleep through the tool's fixed waits, so many run at once.
 run_suite() { ctest --test-dir "$1" --output-on-failure -j 24; }

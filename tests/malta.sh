@@ -14,7 +14,9 @@
 #                                     report; $during runs while it works
 #   malta_boot CPU SIM SIM_ARGS...    makes the initramfs, boots it under the
 #                                     simulated modem, sets $status; qemu's
-#                                     own modem wiring is in $qemu_modem
+#                                     own modem wiring is in $qemu_modem, and
+#                                     anything else it needs (a disk) in $qemu_more;
+#                                     it is given $boot_limit seconds
 #   check_boot CPU                    qemu ended by the guest's reboot on CPU
 #   check_line PATTERN...             the guest's stty -a after the run shows
 #                                     each; $raw_line is the tool's whole line
@@ -75,6 +77,7 @@ INIT
 # nothing about timing and is made again (twice at most).
 clock_mhz_low=300 clock_mhz_high=367
 
+qemu_more=() boot_limit=240
 malta_boot() {
     local cpu=$1 sim=$2 attempt mhz
     shift 2
@@ -83,12 +86,12 @@ malta_boot() {
     for attempt in 1 2 3; do
         rm -f "$work/console.log" "$work/record"
         status=0
-        timeout 240 "$sim" --record "$work/record" "$@" -- \
+        timeout "$boot_limit" "$sim" --record "$work/record" "$@" -- \
             qemu-system-mipsel -M malta -cpu "$cpu" -m 128 -net none -vga none -display none -monitor none \
                 -no-reboot -kernel "$cache/vmlinuz" -initrd "$work/initrd.cpio" \
                 -append "console=ttyS0 panic=-1 quiet loglevel=1" \
                 -chardev file,id=console,path="$work/console.log" -serial chardev:console \
-                "${qemu_modem[@]}" || status=$?
+                "${qemu_modem[@]}" "${qemu_more[@]}" || status=$?
         mhz=$(fact clock)
         # No measure at all is some other failure, which a second boot won't mend.
         if [[ -z $mhz ]] || in_range $clock_mhz_low $clock_mhz_high "$mhz"; then return 0; fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Boots the Malta kernel as a router boots, with the router kit's start-up as
 # it ships: BusyBox init as PID 1 and its rcS starting each
-# /etc/init.d/S??* script in turn, as on Buildroot; or OpenWrt's procd with
-# its hotplug, ubusd and logd. The USB modem
+# /etc/init.d/S??* script in turn, as on Buildroot; OpenWrt's procd with
+# its hotplug, ubusd and logd; or systemd with udev, as on Debian. The USB modem
 # (sim-modem --usb) is plugged in 30 s after the start, long after the tool's
 # own 20 attempts would have run out, then unplugged and plugged in again.
 # Checks that the boot went on at once, that the modem got the command once
@@ -11,12 +11,16 @@
 # CASE mdev: syslogd and mdev run; the modem refuses, is plugged in again in
 # the retry wait, and the service is restarted. CASE bare: no mdev and no
 # syslog daemon (the kernel's log); the service is stopped as the tool talks.
+# CASE systemd: Debian's, with udev, and the project's mipsel .deb
+# ($MODEM_DIALMODE_DEB) installed by dpkg; the modem is there at power-on and
+# refuses at first, then is plugged in again twice.
 # CASE procd-files, procd-opkg, procd-apk: the OpenWrt package's files in the
 # image (a refusal asked again as configured), or the package installed by
 # opkg or apk at boot; the modem is plugged in three times, and at the third
 # the service is stopped as the tool talks, then disabled before a fourth.
 # The procd cases need the runtime that openwrt_runtime.sh built in CACHE,
-# and the packages in $MODEM_DIALMODE_OPENWRT_PACKAGES; they skip without.
+# and the packages in $MODEM_DIALMODE_OPENWRT_PACKAGES; the systemd case,
+# debian_root.sh's root; they skip without.
 set -euo pipefail
 case=$1 sim=$2 tool=$3 cpu=$6 device=${7:-/dev/ttyACM2}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,7 +29,7 @@ kit=$here/../packaging
 malta_root "$4" "$5" "$tool"
 root=$work/root openwrt=$4/openwrt packages=${MODEM_DIALMODE_OPENWRT_PACKAGES:-}
 ok='send "\r\nOK\r\n"'
-prelude='/etc/init.d/S50modem-dialmode start >/dev/null 2>&1; echo "@@ second_start $?"' remove=
+prelude='/etc/init.d/S50modem-dialmode start >/dev/null 2>&1; echo "@@ second_start $?"' epilogue=: probe=$root/probe
 # The probe is done 20 s after it acted (the stop), unless a case says otherwise.
 finished='[ -n "$acted" ] && [ "${acted%.*}" -lt $(($(cut -d . -f 1 /proc/uptime) - 20)) ]'
 if [[ $case == procd-* ]]; then
@@ -39,9 +43,11 @@ if [[ $case == procd-* ]]; then
     echo 'exit 0' >"$root/etc/preinit"
     log='/sbin/logread'
     service='ubus call service list "{\"name\":\"modem-dialmode\"}" | tr -d " \t\n"'
-    # During the first run, procd's instance; a second into the third plug's
-    # wait for the answer, a stop, and the service disabled.
-    act='[ -n "$seen" ] || ! tool_runs || { seen=1; echo "@@ instance $('"$service"')"; }
+    # During the first run, procd's instance, and the node announced again
+    # (as when the boot's start and a plug meet); a second into the third
+    # plug's wait for the answer, a stop, and the service disabled.
+    act='[ -n "$seen" ] || ! tool_runs || { seen=1; echo "@@ instance $('"$service"')"
+             n=$(readlink -f "$device") && echo add >"/sys/class/tty/${n##*/}/uevent"; }
          [ "$verdicts" -lt 2 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
              sleep 3
              echo "@@ stop $({ /etc/init.d/modem-dialmode stop; tool_runs && echo tool; '"$service"'; } 2>&1)"
@@ -56,12 +62,51 @@ if [[ $case == procd-* ]]; then
         sed -i "s/option retry .*/option retry '3'/" "$root/etc/config/modem-dialmode"
         prelude=:
         script=${script/await; delay 100;/await; send \"\\r\\nERROR\\r\\n\"; await; delay 100;} ;;
-    procd-opkg) prelude='echo "@@ install $(opkg install /pkg/*.ipk 2>&1 | tr "\n" ";")"' remove='opkg remove' ;;
+    procd-opkg) prelude='echo "@@ install $(opkg install /pkg/*.ipk 2>&1 | tr "\n" ";")"' epilogue='opkg remove' ;;
     procd-apk) prelude='echo "@@ install $(apk add --allow-untrusted --force-non-repository --initdb /pkg/*.apk 2>&1 | tr "\n" ";")"'
-        remove='apk del' ;;
+        epilogue='apk del' ;;
     esac
+    # Removed again, enabled: the package's own script disables it.
+    [[ $epilogue == : ]] || epilogue="/etc/init.d/modem-dialmode enable; $epilogue modem-dialmode >/dev/null
+        echo \"@@ removed \$(ls /etc/rc.d /etc/init.d /usr/bin | grep -c modem-dialmode)\""
     prelude="start=\$(uptime_s); $prelude; echo \"@@ installed \$(awk \"BEGIN { print \$(uptime_s) - \$start }\")\""
     prelude+='; echo "@@ booted $(uptime_s) $(cat /proc/1/comm) $(pidof ubusd logd | wc -w)"'
+elif [[ $case == systemd ]]; then
+    image=$4/debian/root.img deb=${MODEM_DIALMODE_DEB:-} kdeb=$(echo "$4"/debs/linux-image-*_mipsel.deb)
+    [[ -e $image && -f $deb ]] || { echo "skipped: no Debian root at $image or no package '$deb'"; exit 77; }
+    kernel=$(dpkg-deb -f "$kdeb" Package) && modules=lib/modules/${kernel#linux-image-}
+    files=$root/files/etc/systemd/system
+    mkdir -p "$root"/{newroot,$modules,files/etc/default} "$files"/{multi-user,sysinit}.target.wants
+    # A busybox stage before systemd: the USB drivers (as if built in), the
+    # virtio and ext4 modules (those the root's depmod names), the root
+    # mounted (a snapshot), this case's files put into it. The package goes in with dpkg -i before udev starts, as if
+    # installed on an earlier boot; the probe runs once multi-user is reached.
+    debugfs -R "dump /$modules/modules.dep $root/$modules/modules.dep" "$image" 2>/dev/null
+    dpkg-deb --fsys-tarfile "$kdeb" | tar -x -C "$root" $(grep -E '/(virtio_pci|virtio_blk|crc32c_generic|ext4)\.ko:' \
+        "$root/$modules/modules.dep" | tr -d : | tr ' ' '\n' | sort -u | sed "s|^|./$modules/|")
+    { guest_start; guest_usb_drivers "$device"; printf '%s\n' 'modprobe -a virtio_pci virtio_blk crc32c_generic ext4' \
+        'until [ -b /dev/vda ]; do sleep 1; done' 'mount -t ext4 /dev/vda /newroot && cp -a /files/. /newroot/' \
+        'umount /proc && mount -o move /dev /newroot/dev && exec switch_root /newroot /sbin/init'; } >"$root/init"
+    cp "$deb" "$root/files/modem-dialmode.deb" && probe=$root/files/probe
+    printf '%s\n' '[Unit]' DefaultDependencies=no Before=systemd-udevd.service '[Service]' Type=oneshot \
+        'ExecStart=dpkg -i /modem-dialmode.deb' >"$files/install-package.service"
+    printf '%s\n' '[Unit]' After=multi-user.target '[Service]' Type=exec 'ExecStart=/bin/sh /probe' \
+        StandardOutput=tty StandardError=tty >"$files/probe.service"
+    ln -s ../install-package.service "$files/sysinit.target.wants/" && ln -s ../probe.service "$files/multi-user.target.wants/"
+    # The refusal's retry is far off, so that the boot is done while the first
+    # plug's run still goes on (with Type=oneshot it would wait for the run).
+    echo 'MODEM_DIALMODE_RETRY=30' >"$root/files/etc/default/modem-dialmode"
+    # systemd's boot alone can take two minutes on a busy host.
+    qemu_more=(-drive file="$image",if=virtio,format=raw,snapshot=on) boot_limit=420
+    unit=modem-dialmode@${device##*/}
+    log='journalctl -t modem-dialmode -o cat | sed "s/^/modem-dialmode: /"'
+    prelude='systemctl is-system-running --wait >/dev/null
+        echo "@@ booted $(uptime_s) $(cat /proc/1/comm) $(systemctl is-active '"$unit"')"'
+    prelude+='; echo "@@ install $(dpkg-query -W -f "\${Status}" modem-dialmode)"'
+    prelude+='; echo "@@ startup $(systemd-analyze time | head -n 1)"'
+    act=: finished='[ "$verdicts" -ge 3 ]' epilogue="sleep 2; echo \"@@ unit \$(systemctl is-active $unit)\""
+    again="delay 6000; hangup; delay 5000; plug; await; delay 100; $ok"
+    script="await; await; delay 100; $ok; $again; $again"
 else
 mkdir -p "$root"/{etc/init.d,etc/default,usr/sbin,var/run,var/log,sys}
 install -m 755 "$kit/common/modem-dialmode-plugged" "$root/usr/sbin/"
@@ -120,37 +165,34 @@ fi
 
 # Runs once rcS is done: starts the kit a second time, as a careless script
 # might, then notes when the node comes and goes and when each verdict is
-# logged, and acts as the case says, until it is done (or two minutes pass).
-cat >"$root/probe" <<PROBE
+# logged, and acts as the case says, until it is done (or 150 s pass).
+cat >"$probe" <<PROBE
 device=$device
 log() { $log; }
 act() { $act; }
 finished() { $finished; }
 PROBE
-cat >>"$root/probe" <<'PROBE'
+cat >>"$probe" <<'PROBE'
 uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
 # The tool, not an init script of its name.
 tool_runs() { for p in $(pidof modem-dialmode); do [ "$(readlink "/proc/$p/exe")" = /usr/bin/modem-dialmode ] && return; done; false; }
 PROBE
-echo "$prelude" >>"$root/probe"
-cat >>"$root/probe" <<'PROBE'
-node=absent verdicts=0 plugs= acted= seen=
-while ! finished && [ "$(cut -d . -f 1 /proc/uptime)" -lt 150 ]; do
+echo "$prelude" >>"$probe"
+cat >>"$probe" <<'PROBE'
+node=absent verdicts=0 plugs= acted= seen= end=$(($(cut -d . -f 1 /proc/uptime) + 150))
+while ! finished && [ "$(cut -d . -f 1 /proc/uptime)" -lt "$end" ]; do
     now=absent
     [ -c "$device" ] && now=present
     [ "$now" = "$node" ] || { node=$now; plugs="$plugs $now@$(uptime_s)"; }
     v=$(log | grep -c 'modem-dialmode: modem accepted')
     [ "${v:-0}" -gt "$verdicts" ] && { verdicts=$v; echo "@@ verdict$v $(uptime_s)"; }
     act
-    usleep 200000
+    sleep 0.2
 done
 echo "@@ node $plugs"
 echo "@@ log $(log | sed -n 's/.*modem-dialmode: //p' | tr '\n' ';')"
 PROBE
-# Removed again, enabled: the package's own script disables it.
-[[ -z $remove ]] || echo "/etc/init.d/modem-dialmode enable; $remove modem-dialmode >/dev/null
-    echo \"@@ removed \$(ls /etc/rc.d /etc/init.d /usr/bin | grep -c modem-dialmode)\"" >>"$root/probe"
-echo 'reboot -f' >>"$root/probe"
+printf '%s\n' "$epilogue" 'reboot -f' >>"$probe"
 
 qemu_modem=(-chardev socket,id=modem,path="$work/usb.sock" -device usb-redir,chardev=modem)
 malta_boot "$cpu" "$sim" --usb "$work/usb.sock" --script "$script"
@@ -158,9 +200,9 @@ malta_boot "$cpu" "$sim" --usb "$work/usb.sock" --script "$script"
 check_boot "$cpu"
 events=$(sed -n 's/^event [0-9]* //p' "$work/record" | grep -v '^state' | tr '\n' ';')
 echo "what the modem saw over USB: $events"
-echo "in the guest, s after its boot: rcS from $(fact rcs_start) to $(fact rcs_done) (procd: $(fact booted));" \
-     "package installed in $(fact installed) s; the node:$(fact node);" \
-     "verdicts logged at $(fact verdict1) and $(fact verdict2)"
+echo "in the guest, s after its boot: rcS from $(fact rcs_start) to $(fact rcs_done) (procd or systemd:" \
+     "$(fact booted); $(fact startup)); package installed in $(fact installed) s; the node:$(fact node);" \
+     "verdicts logged at $(fact verdict1), $(fact verdict2) and $(fact verdict3)"
 # From each new node (the driver sets the line's coding as it makes it) to
 # the tool's open (which raises DTR and RTS), and to its command, in ms.
 plug_times=$(awk '$3 == "plugged" { fresh = 1 } $3 == "line" && fresh { node = $2; fresh = 0 }
@@ -171,6 +213,9 @@ booted=$(fact rcs_done)
 if [[ $case == procd-* ]]; then
     booted=$(fact booted | cut -d ' ' -f 1)
     check "procd is PID 1, with ubusd and logd" "$(fact booted)" ' procd 2$'
+elif [[ $case == systemd ]]; then
+    booted=$(fact booted | cut -d ' ' -f 1)
+    check "systemd is PID 1, the boot done while the first run goes on" "$(fact booted)" ' systemd active$'
 else
     check "the second start refused while the first runs" "$(fact second_start)" '^[1-9]'
     # A busy host slows the guest's own boot a lot, but rcS only starts things.
@@ -183,6 +228,13 @@ check "the boot done before the first verdict" "$first" '^yes$'
 commands=$(grep -o -E '(un)?plugged|data [0-9]+' <<<"$events" | tr '\n' ';')
 accepted='modem accepted dial mode 0;' twice=''
 case $case in
+systemd)
+    check "dpkg installed the package" "$(fact install)" '^install ok installed$'
+    check "the command once per plug" "$commands" \
+        '^plugged;data 15;data 15;unplugged;plugged;data 15;unplugged;plugged;data 15;$'
+    check "the journal: the refusal asked again as configured, one acceptance per plug" "$(fact log)" \
+        "^modem did not accept dial mode 0; trying again in 30 s;$accepted$accepted$accepted\$"
+    check "the unit inactive afterwards" "$(fact unit)" '^inactive$' ;;
 procd-files) twice='data 15;' retry=3 refused="modem did not accept dial mode 0; trying again in 3 s;" ;&
 procd-*)
     case $case in
@@ -193,15 +245,15 @@ procd-*)
         "^plugged;data 15;${twice}unplugged;plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;\$"
     check "logread: one acceptance per plug" "$(fact log)" "^${refused:-}$accepted$accepted\$"
     check "procd's instance: the helper for the node, its settings, no respawn" "$(fact instance)" \
-        "\"command\":\[\"/usr/sbin/modem-dialmode-plugged\",\"$(literal "$device")\"\],\"term_timeout\":5,\"env\":\{\"MODEM_DIALMODE_RETRY\":\"${retry:-10}\",\"MODEM_DIALMODE_TRIES\":\"5\"\}\}\}\}\}\$"
+        "\"command\":\[\"/usr/sbin/modem-dialmode-plugged\",\"$(literal "$device")\"\],\"term_timeout\":5,\"env\":\{\"MODEM_DIALMODE_PLUG\":\"[0-9]+\",\"MODEM_DIALMODE_RETRY\":\"${retry:-10}\",\"MODEM_DIALMODE_TRIES\":\"5\"\}\}\}\}\}\$"
     check "the stop ends the run and the instance" "$(fact stop)" '^\{\}$'
-    [[ -z $remove ]] || check "removed: its files gone, the service disabled" "$(fact removed)" '^0$' ;;
+    [[ $case == procd-files ]] || check "removed: its files gone, the service disabled" "$(fact removed)" '^0$' ;;
 mdev)
     check "the command once per plug, and once after the restart" "$commands" \
         '^plugged;data 15;unplugged;plugged;data 15;data 15;$'
     check "the log: the refusal, then one acceptance per run" "$(fact log)" \
         "^modem did not accept dial mode 0; trying again in 30 s;$accepted$accepted\$"
-    check_within "seconds from the new plug's node to its command, not the retry wait" 0 6 \
+    check_within "seconds from the new plug's node to its command, not the retry wait" 0 15 \
         "$(cut -d ';' -f 2 <<<"$plug_times" | awk '{ print $2 / 1000 }')"
     check "the restart, and one watcher after it" "$(fact restart)" \
         '^Stopping modem-dialmode: OK;Starting modem-dialmode: OK; watchers 1$' ;;
