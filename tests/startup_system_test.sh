@@ -96,8 +96,7 @@ elif [[ $case == systemd ]]; then
     # The refusal's retry is far off, so that the boot is done while the first
     # plug's run still goes on (with Type=oneshot it would wait for the run).
     echo 'MODEM_DIALMODE_RETRY=30' >"$root/files/etc/default/modem-dialmode"
-    # systemd's boot alone can take two minutes on a busy host.
-    qemu_more=(-drive file="$image",if=virtio,format=raw,snapshot=on) boot_limit=420
+    qemu_more=(-drive file="$image",if=virtio,format=raw,snapshot=on)
     unit=modem-dialmode@${device##*/}
     log='journalctl -t modem-dialmode -o cat | sed "s/^/modem-dialmode: /"'
     prelude='systemctl is-system-running --wait >/dev/null
@@ -114,8 +113,10 @@ install -m 755 "$kit/buildroot/package/modem-dialmode/S50modem-dialmode" "$root/
 echo "DEVICE=\"$device\"" >"$root/etc/default/modem-dialmode"
 case $case in
 mdev)
-    # The refusal's retry is far off, to tell it from the new plug's run.
-    echo 'MODEM_DIALMODE_RETRY=30' >>"$root/etc/default/modem-dialmode"
+    # The refusal's retry is far off, to tell it from the new plug's run
+    # even on a host so busy that the guest runs at a tenth of its speed;
+    # the new plug ends the wait, so it costs nothing.
+    echo 'MODEM_DIALMODE_RETRY=120' >>"$root/etc/default/modem-dialmode"
     printf '#!/bin/sh\nsyslogd\n' >"$root/etc/init.d/S01syslogd"
     # As Buildroot's S10mdev starts it.
     printf '#!/bin/sh\nstart-stop-daemon -S -b -m -p /var/run/mdev.pid -x /sbin/mdev -- -df\n' \
@@ -195,6 +196,9 @@ PROBE
 printf '%s\n' "$epilogue" 'reboot -f' >>"$probe"
 
 qemu_modem=(-chardev socket,id=modem,path="$work/usb.sock" -device usb-redir,chardev=modem)
+# A busy host can slow a guest tenfold: systemd's boot alone then takes two
+# minutes, and the probe gives the case 150 s after it.
+boot_limit=420
 malta_boot "$cpu" "$sim" --usb "$work/usb.sock" --script "$script"
 
 check_boot "$cpu"
@@ -252,8 +256,8 @@ mdev)
     check "the command once per plug, and once after the restart" "$commands" \
         '^plugged;data 15;unplugged;plugged;data 15;data 15;$'
     check "the log: the refusal, then one acceptance per run" "$(fact log)" \
-        "^modem did not accept dial mode 0; trying again in 30 s;$accepted$accepted\$"
-    check_within "seconds from the new plug's node to its command, not the retry wait" 0 15 \
+        "^modem did not accept dial mode 0; trying again in 120 s;$accepted$accepted\$"
+    check_within "seconds from the new plug's node to its command, not the retry wait" 0 60 \
         "$(cut -d ';' -f 2 <<<"$plug_times" | awk '{ print $2 / 1000 }')"
     check "the restart, and one watcher after it" "$(fact restart)" \
         '^Stopping modem-dialmode: OK;Starting modem-dialmode: OK; watchers 1$' ;;

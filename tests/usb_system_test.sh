@@ -99,8 +99,9 @@ late)
 unplug | leader)
     check "standard output" "$(fact stdout)" "^$(hex 'ERROR\n')\$"
     check "unplugged after the command" "$events" ';data 15;unplugged;$'
-    # 2 s settle, 4 s wait, the read finds the line gone, 1 s: not the 10 s bound.
-    check_within "seconds from start to end" 6.5 9.5 "$(fact seconds)" ;;
+    # 2 s settle, 4 s wait, the read finds the line gone, 1 s: not the 10 s
+    # bound (16 s or more), with room for a busy host.
+    check_within "seconds from start to end" 6.5 13 "$(fact seconds)" ;;
 listing)
     want=$( (printf 'a%.0s' $(seq 4095); echo; printf 'b%.0s' $(seq 4095); echo; echo ERROR) | to_hex)
     check "standard output: two full chunks, then the verdict on the short one" "$(fact stdout)" "^$want\$" ;;
