@@ -100,6 +100,7 @@ kit_slips=(
     "$helper#an unusable lock folder not named#if ! error=#if false && ! error="
     "$helper#no look once the listener hears#	[ ! -c \"\$1\" ] || spawn#"
     "$helper#events of other nodes taken#[ \"/dev/\$DEVNAME\" = \"\$1\" ] ||#true ||"
+    "$helper#a plug heard of twice runs twice#	[ -z \"\$plug\" ] || [ \"\$plug\" != \"\$told\" ] || ! ours \"\$spawned\" || return 0{NL}#"
     "$helper#retry wait in the foreground#sleep \"\$retry\" &{NL}		child=\$!{NL}		wait \"\$child\"#sleep \"\$retry\""
     "$init#stop signals a process group#	kill \"\$pid\"#	kill -TERM -- \"-\$pid\""
     "$init#stop does not wait#while running && #while false && "

@@ -10,7 +10,8 @@
 #   startup_system_test.sh CASE SIM_MODEM STATIC_TOOL CACHE WORK CPU [DEVICE]
 # CASE mdev: syslogd and mdev run; the modem refuses, is plugged in again in
 # the retry wait, and the service is restarted. CASE bare: no mdev and no
-# syslog daemon (the kernel's log); the service is stopped as the tool talks.
+# syslog daemon (the kernel's log); the node is announced again during the
+# first run, and the service is stopped as the tool talks.
 # CASE systemd: Debian's, with udev, and the project's mipsel .deb
 # ($MODEM_DIALMODE_DEB) installed by dpkg; the modem is there at power-on and
 # refuses at first, then is plugged in again twice.
@@ -47,7 +48,7 @@ if [[ $case == procd-* ]]; then
     # (as when the boot's start and a plug meet); a second into the third
     # plug's wait for the answer, a stop, and the service disabled.
     act='[ -n "$seen" ] || ! tool_runs || { seen=1; echo "@@ instance $('"$service"')"
-             n=$(readlink -f "$device") && echo add >"/sys/class/tty/${n##*/}/uevent"; }
+             announce; }
          [ "$verdicts" -lt 2 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
              sleep 3
              echo "@@ stop $({ /etc/init.d/modem-dialmode stop; tool_runs && echo tool; '"$service"'; } 2>&1)"
@@ -132,8 +133,10 @@ mdev)
             plug; await; delay 100; $ok; await; delay 100; $ok" ;;
 bare)
     log='dmesg'
-    # A second of the second plug's 4 s wait for the answer: a stop.
-    act='[ "$verdicts" -lt 1 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
+    # During the first run, the node announced again: still one run. A
+    # second of the second plug's 4 s wait for the answer: a stop.
+    act='[ -n "$seen" ] || ! tool_runs || { seen=1; announce; }
+         [ "$verdicts" -lt 1 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
             sleep 3
             echo "@@ stop $({ /etc/init.d/S50modem-dialmode stop 2>&1; pidof modem-dialmode
                              ps | grep "[m]odem-dialmode-plugged"; ls /var/run | grep modem-dialmode; } | tr "\n" ";")"; }'
@@ -176,6 +179,7 @@ PROBE
 cat >>"$probe" <<'PROBE'
 uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
 # The tool, not an init script of its name.
+announce() { n=$(readlink -f "$device") && echo add >"/sys/class/tty/${n##*/}/uevent"; }
 tool_runs() { for p in $(pidof modem-dialmode); do [ "$(readlink "/proc/$p/exe")" = /usr/bin/modem-dialmode ] && return; done; false; }
 PROBE
 echo "$prelude" >>"$probe"
