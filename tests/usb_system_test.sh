@@ -94,8 +94,9 @@ present)
 late)
     check "standard output (hex)" "$(fact stdout)" "^$reply\$"
     check "unplugged, plugged again, then the command" "$events" ';unplugged;plugged;.*data 15;'
-    # 5 s away, the node back about half a second later, the next retry, 7 s of exchange.
-    check_within "seconds from start to end" 11.5 15.5 "$(fact seconds)" ;;
+    # 5 s away, the node back about half a second later, the next retry, 7 s
+    # of exchange; a busy guest sees the unplug late, and so starts late.
+    check_within "seconds from start to end" 10.5 15.5 "$(fact seconds)" ;;
 unplug | leader)
     check "standard output" "$(fact stdout)" "^$(hex 'ERROR\n')\$"
     check "unplugged after the command" "$events" ';data 15;unplugged;$'
