@@ -178,8 +178,9 @@ finished() { $finished; }
 PROBE
 cat >>"$probe" <<'PROBE'
 uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
-# The tool, not an init script of its name.
+# The node announced again, as udevadm trigger does.
 announce() { n=$(readlink -f "$device") && echo add >"/sys/class/tty/${n##*/}/uevent"; }
+# The tool, not an init script of its name.
 tool_runs() { for p in $(pidof modem-dialmode); do [ "$(readlink "/proc/$p/exe")" = /usr/bin/modem-dialmode ] && return; done; false; }
 PROBE
 echo "$prelude" >>"$probe"
