@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the amd64 .deb, the release tarball and the OpenWrt packages (the
 # universal mipsel tool; the .apk where APK, apk-tools 3, is given) twice, from two copies of the sources in different folders, seconds apart,
-# with no SOURCE_DATE_EPOCH: the packages and the checksum must be the same
+# with no SOURCE_DATE_EPOCH, once with Ninja and once with Makefiles (CMake's
+# default, as the README builds): the packages and the checksum must be the same
 # bytes. The copies are clones of the checkout, with its uncommitted files
 # laid over them. The tarball must also be what Debian's reproducible-builds
 # advice asks of an archive: names sorted, owned by root, no name or date in
@@ -14,24 +15,24 @@ here=$(cd "$(dirname "$0")" && pwd)
 unset SOURCE_DATE_EPOCH
 rm -rf "$work"
 
-# build DIR: the packages of the sources copied to DIR, into DIR/packages.
+# build DIR GENERATOR: the packages of the sources copied to DIR, into DIR/packages.
 build() {
-    local src=$1/modem-dialmode
+    local src=$1/modem-dialmode generator=$2
     mkdir -p "$1"
     git clone --quiet --shared "$project" "$src"
     git -C "$project" ls-files -z --cached --others --exclude-standard | (cd "$project" && tar --null -T - -cf -) | tar -xf - -C "$src"
-    cmake -S "$src" -B "$1/host" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+    cmake -S "$src" -B "$1/host" -G "$generator" -DBUILD_TESTING=OFF >/dev/null
     cmake --build "$1/host" >/dev/null
     (cd "$1/host" && cpack -G DEB -B "$1/packages" >/dev/null)
-    cmake -S "$src" -B "$1/universal" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mipsel-linux-musl.cmake" \
+    cmake -S "$src" -B "$1/universal" -G "$generator" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mipsel-linux-musl.cmake" \
         -DMODEM_DIALMODE_MUSL_LIBDIR="$musl_libdir" -DMODEM_DIALMODE_APK="$apk" >/dev/null
     cmake --build "$1/universal" --target all openwrt-packages >/dev/null 2>&1
     (cd "$1/universal" && cpack -G TGZ -B "$1/packages" >/dev/null)
     cp "$1"/universal/packages/modem-dialmode[-_]*-r* "$1/packages/"
 }
-build "$work/first"
+build "$work/first" Ninja
 sleep 2
-build "$work/second/elsewhere"
+build "$work/second/elsewhere" 'Unix Makefiles'
 
 for made in "$work"/first/packages/*; do
     [[ -f $made ]] || continue
