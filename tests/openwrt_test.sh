@@ -47,16 +47,18 @@ listing() { sed 's|^\./||; /^$/d' | sort | tr '\n' ' '; }
 check "what the Makefile installs is what the .ipk holds" "$(cd "$work/package" && find . | listing)" \
     "^$(literal "$(tar -xzOf "$ipk" ./data.tar.gz | tar -tz | sed 's|/$||' | listing)")\$"
 
-# hotplug ACTION DEVNAME ENABLED: what the hotplug script asks of the service.
-mkdir -p "$work/init.d"
-sed "s|/etc/init.d/|$work/init.d/|g" "$work/hotplug" >"$work/hotplug.here"
+# hotplug ACTION DEVNAME ENABLED: what the hotplug script asks of the
+# service, and of the helper.
+mkdir -p "$work/init.d" "$work/sbin"
+sed "s|/etc/init.d/|$work/init.d/|g; s|/usr/sbin/|$work/sbin/|g" "$work/hotplug" >"$work/hotplug.here"
+printf '#!/bin/sh\necho "helper $*"\n' >"$work/sbin/modem-dialmode-plugged"
 hotplug() {
     printf '#!/bin/sh\n[ "$1" = enabled ] && exit %s\necho "$1"\n' "$3" >"$work/init.d/modem-dialmode"
-    chmod +x "$work/init.d/modem-dialmode"
+    chmod +x "$work/init.d/modem-dialmode" "$work/sbin/modem-dialmode-plugged"
     ACTION=$1 DEVNAME=$2 busybox sh "$work/hotplug.here" | tr '\n' ' '
 }
 check "the modem's node added" "$(hotplug add ttyACM2 0)" '^plugged $'
-check "the modem's node removed" "$(hotplug remove ttyACM2 0)" '^$'
+check "a node removed: the helper ends a run whose node went" "$(hotplug remove ttyACM2 1)" "^helper -r $node \$"
 check "another node added" "$(hotplug add ttyACM0 0)" '^$'
 check "the service disabled" "$(hotplug add ttyACM2 1)" '^$'
 ((failures == 0))

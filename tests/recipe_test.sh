@@ -10,6 +10,15 @@ sim=$1 tool=$2 readme=$3 page=$4 kit=$5 device=$6
 helper=$kit/common/modem-dialmode-plugged
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/checks.sh"
+# In PID and network namespaces of its own (and a user namespace where the
+# kernel allows one, so that the machine's device events stay out too):
+# nothing the kit starts outlives the test, even one that fails or is killed.
+if [[ -z ${RECIPE_TEST_INSIDE:-} ]]; then
+    own=(--net --pid --fork --kill-child --mount-proc)
+    unshare --user --map-root-user "${own[@]}" true 2>/dev/null && own=(--user --map-root-user "${own[@]}")
+    unshare "${own[@]}" true 2>/dev/null || { echo "skipped: no namespaces of its own here (needs root)"; exit 77; }
+    RECIPE_TEST_INSIDE=1 exec unshare "${own[@]}" "$0" "$@"
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -24,6 +33,9 @@ bb=$work/busybox
 mkdir -p "$bb" "$work/plain" "$work/cut" "$work/polled"
 busybox --install -s "$bb"
 cp -P "$bb"/* "$work/polled/" && rm "$work/polled/uevent"
+# The watcher without uevent naps in sleeps that say who they are.
+rm "$work/polled/sleep" && printf '#!%s\necho $$ >>%s\nexec %s "$@"\n' "$bb/sh" "$work/naps" "$bb/sleep" \
+    >"$work/polled/sleep" && chmod +x "$work/polled/sleep"
 ln -s "$tool" "$work/plain/modem-dialmode"
 # Some chunks into a listing: some of it is out, but no verdict.
 printf '#!/bin/sh\nexec timeout 12.5 %q\n' "$tool" >"$work/cut/modem-dialmode"
@@ -32,6 +44,7 @@ chmod +x "$work/cut/modem-dialmode"
 # modem's /dev, writing to LOG.
 cat >"$work/syslogged" <<'SH'
 syslogd -n -O "$1" & shift
+syslogd=$! && export syslogd
 for _ in $(seq 50); do [ -S /dev/log ] && break; sleep 0.1; done
 "$@"; sleep 0.3; kill $!
 SH
@@ -39,7 +52,9 @@ SH
 # verdict NAME BIN SCRIPT [COMMAND...]: what COMMAND (the recipe) logs, with
 # modem-dialmode from BIN and BusyBox's applets, and what the modem got.
 # NAME.log holds the messages of the tag modem-dialmode in syslog and on
-# standard error. BIN polled is plain without BusyBox's uevent.
+# standard error. BIN polled is plain without BusyBox's uevent. With own_net
+# set, the case has a network namespace to itself, so that the kernel's list
+# of sockets holds no other case's syslog daemon.
 verdict() {
     local name=$1 bin=$2 script=$3 applets=$bb
     shift 3
@@ -47,7 +62,7 @@ verdict() {
     [[ $bin == polled ]] && bin=plain applets=$work/polled
     mkdir -p "$work/locks/$name"
     PATH=$work/$bin:$applets:$PATH MODEM_DIALMODE_LOCK_DIR=${MODEM_DIALMODE_LOCK_DIR:-$work/locks/$name} \
-        MODEM_DIALMODE_RETRY=0 \
+        MODEM_DIALMODE_RETRY=0 ${own_net:+unshare --net} \
         "$sim" --record "$work/$name.record" --script "$script" -- "$bb/sh" "$work/syslogged" "$work/$name.syslog" \
         "$@" >"$work/$name.out" 2>&1 || true
     cat "$work/$name.syslog" "$work/$name.out" | sed -n 's/.*modem-dialmode: //p' >"$work/$name.log"
@@ -90,8 +105,14 @@ mkdir "$work/stalled" && printf '#!/bin/sh\n[ ! -e "$0.seen" ] || sleep 0.5\n: >
 stalled=$work/stalled verdict stale plain "await; $ok" \
     "$bb/sh" -c 'PATH=$stalled:$PATH "$0" "$@" & sleep 0.2; "$0" "$@"; wait' "${serve[@]}" &
 MODEM_DIALMODE_LOCK_DIR=$work/none verdict unusable plain "await; $ok" "${serve[@]}" &
-# The watcher without uevent, for a node that comes after it started.
-verdict polled polled "appear 1500; await; $ok" "$bb/sh" -c '"$0" "$@" & sleep 15; kill $!; wait' \
+# A run while the syslog daemon listens, and one after it stopped, leaving
+# its socket behind.
+own_net=1 verdict stale-log plain "await; $ok; await; $ok" \
+    "$bb/sh" -c '"$0" "$@"; kill $syslogd; sleep 0.5; "$0" "$@"' "${serve[@]}" &
+# The watcher without uevent, for a node that comes after it started; then
+# stopped, which must leave none of its naps.
+verdict polled polled "appear 1500; await; $ok" "$bb/sh" -c '"$0" "$@" & sleep 15; kill $!; wait
+    for nap in $(cat '"$work/naps"'); do [ -z "$(tr -d "\0" </proc/$nap/cmdline 2>/dev/null)" ] || echo "modem-dialmode: nap $nap left"; done' \
     "$bb/sh" "$helper" -w "$device" &
 
 # The init script and the helper, each under SHELL with BusyBox's applets,
@@ -143,7 +164,10 @@ check "the lock gone after the runs" "$(ls "$work/locks/stale")" '^$'
 check "a lock folder that is missing" "$(logged unusable)" \
     "^cannot lock $(literal "$device") in $work/none: .*No such file or directory\|\$"
 check "the modem told nothing then" "$(received unusable)" '^0 '
-check "the watcher without uevent" "$(logged polled)" \
+check "the verdicts while syslogd listened, and once it had stopped" \
+    "$(sed -n 's/.*modem-dialmode: //p' "$work/stale-log.syslog") / $(sed -n 's/^modem-dialmode: //p' "$work/stale-log.out")" \
+    '^modem accepted dial mode 0 / modem accepted dial mode 0$'
+check "the watcher without uevent, stopped" "$(logged polled)" \
     "^no uevent applet: looking for $(literal "$device") once a second\|modem accepted dial mode 0\|\$"
 started='Starting modem-dialmode: OK;' stopped='Stopping modem-dialmode: OK;'
 for shell in "$bb/sh" /bin/dash /bin/bash; do

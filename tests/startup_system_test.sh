@@ -8,17 +8,24 @@
 # Checks that the boot went on at once, that the modem got the command once
 # per plug, and what the log holds.
 #   startup_system_test.sh CASE SIM_MODEM STATIC_TOOL CACHE WORK CPU [DEVICE]
-# CASE mdev: syslogd and mdev run; the modem refuses, is plugged in again in
-# the retry wait, and the service is restarted. CASE bare: no mdev and no
-# syslog daemon (the kernel's log); the node is announced again during the
-# first run, and the service is stopped as the tool talks.
+# CASE mdev: syslogd and mdev run; the modem refuses, is unplugged in the
+# retry wait and plugged in again, and the service is restarted; that run's
+# modem is unplugged as the tool talks and back 2 s later. CASE bare: no mdev
+# and no syslog daemon (the kernel's log); the node is announced again during
+# the first run; the watcher's listener dies before the second plug; the
+# watcher is killed outright before the third, and started again; that run
+# is stopped as the tool talks.
 # CASE systemd: Debian's, with udev, and the project's mipsel .deb
 # ($MODEM_DIALMODE_DEB) installed by dpkg; the modem is there at power-on and
-# refuses at first, then is plugged in again twice.
+# refuses at first, then is plugged in again three times, the second cut
+# off as the tool talks and back 2 s later; the unit masked before the last;
+# the package removed.
 # CASE procd-files, procd-opkg, procd-apk: the OpenWrt package's files in the
-# image (a refusal asked again as configured), or the package installed by
-# opkg or apk at boot; the modem is plugged in three times, and at the third
-# the service is stopped as the tool talks, then disabled before a fourth.
+# image (a refusal asked again as configured, the modem reset in the retry
+# wait), or the package installed by opkg or apk at boot; the modem is
+# plugged in again, cut off as the tool talks and back 2 s later, plugged in
+# again and the service stopped as the tool talks, then disabled before a
+# last plug.
 # The procd cases need the runtime that openwrt_runtime.sh built in CACHE,
 # and the packages in $MODEM_DIALMODE_OPENWRT_PACKAGES; the systemd case,
 # debian_root.sh's root; they skip without.
@@ -44,25 +51,30 @@ if [[ $case == procd-* ]]; then
     echo 'exit 0' >"$root/etc/preinit"
     log='/sbin/logread'
     service='ubus call service list "{\"name\":\"modem-dialmode\"}" | tr -d " \t\n"'
-    # During the first run, procd's instance, and the node announced again
-    # (as when the boot's start and a plug meet); a second into the third
-    # plug's wait for the answer, a stop, and the service disabled.
-    act='[ -n "$seen" ] || ! tool_runs || { seen=1; echo "@@ instance $('"$service"')"
+    # During the first run, the plug and procd's instance, and the node
+    # announced again (as when the boot's start and a plug meet); a second
+    # into the last told plug's wait for the answer, a stop (which procd
+    # carries out once it has answered), and the service disabled.
+    act='[ -n "$seen" ] || ! tool_runs || { seen=1; echo "@@ instance $(plug) $('"$service"')"
              announce; }
          [ "$verdicts" -lt 2 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
              sleep 3
-             echo "@@ stop $({ /etc/init.d/modem-dialmode stop; tool_runs && echo tool; '"$service"'; } 2>&1)"
+             /etc/init.d/modem-dialmode stop 2>&1
+             for _ in $(seq 25); do [ "$('"$service"')" = "{}" ] && break; sleep 0.2; done
+             echo "@@ stop $({ tool_runs && echo tool; '"$service"'; } 2>&1)"
              /etc/init.d/modem-dialmode disable; }'
     again="delay 100; $ok; delay 6000; hangup; delay 3000; plug; await"
-    script="appear 30000; await; delay 100; $ok; delay 6000; hangup; delay 3000; plug; await; $again"
-    script+="; delay 8000; hangup; delay 2000; plug"
+    cut="delay 500; hangup; delay 2000; plug; await"
+    script="appear 30000; await; $again; $cut; $again; delay 8000; hangup; delay 2000; plug"
     case $case in
     procd-files)
         tar -xzOf "$packages"/*.ipk ./data.tar.gz | tar -xz -C "$root"
         ln -s ../init.d/modem-dialmode "$root/etc/rc.d/S99modem-dialmode"
-        sed -i "s/option retry .*/option retry '3'/" "$root/etc/config/modem-dialmode"
+        sed -i "s/option retry .*/option retry '5'/" "$root/etc/config/modem-dialmode"
         prelude=:
-        script=${script/await; delay 100;/await; send \"\\r\\nERROR\\r\\n\"; await; delay 100;} ;;
+        # The refusal's run ends 5 s after its command; 2 s into its retry
+        # wait, the modem resets.
+        script=${script/appear 30000; await;/appear 30000; await; send \"\\r\\nERROR\\r\\n\"; delay 7000; hangup; delay 2000; plug; await;} ;;
     procd-opkg) prelude='echo "@@ install $(opkg install /pkg/*.ipk 2>&1 | tr "\n" ";")"' epilogue='opkg remove' ;;
     procd-apk) prelude='echo "@@ install $(apk add --allow-untrusted --force-non-repository --initdb /pkg/*.apk 2>&1 | tr "\n" ";")"'
         epilogue='apk del' ;;
@@ -104,9 +116,15 @@ elif [[ $case == systemd ]]; then
         echo "@@ booted $(uptime_s) $(cat /proc/1/comm) $(systemctl is-active '"$unit"')"'
     prelude+='; echo "@@ install $(dpkg-query -W -f "\${Status}" modem-dialmode)"'
     prelude+='; echo "@@ startup $(systemd-analyze time | head -n 1)"'
-    act=: finished='[ "$verdicts" -ge 3 ]' epilogue="sleep 2; echo \"@@ unit \$(systemctl is-active $unit)\""
-    again="delay 6000; hangup; delay 5000; plug; await; delay 100; $ok"
-    script="await; await; delay 100; $ok; $again; $again"
+    # The unit masked, as the kit's README says to turn it off: the last plug
+    # is not told. Then the package removed. No unit may have failed.
+    act=: finished='[ "$verdicts" -ge 3 ]' epilogue="systemctl mask $unit
+        until [ ! -c $device ]; do sleep 0.2; done; until [ -c $device ]; do sleep 0.2; done; sleep 5
+        echo \"@@ unit \$(systemctl is-active $unit) \$(systemctl is-enabled $unit)\"
+        dpkg -r modem-dialmode >/dev/null; echo \"@@ failed \$(systemctl list-units --all --failed --plain --no-legend | tr -s ' ' | tr '\\n' ';') \$(systemctl is-system-running)\""
+    again="delay 6000; hangup; delay 5000; plug; await"
+    script="await; await; delay 100; $ok; $again; delay 500; hangup; delay 2000; plug; await; delay 100; $ok"
+    script+="; $again; delay 100; $ok; delay 6000; hangup; delay 5000; plug"
 else
 mkdir -p "$root"/{etc/init.d,etc/default,usr/sbin,var/run,var/log,sys}
 install -m 755 "$kit/common/modem-dialmode-plugged" "$root/usr/sbin/"
@@ -123,24 +141,39 @@ mdev)
     printf '#!/bin/sh\nstart-stop-daemon -S -b -m -p /var/run/mdev.pid -x /sbin/mdev -- -df\n' \
         >"$root/etc/init.d/S10mdev"
     log='grep modem-dialmode /var/log/messages'
-    # Once the new plug is told: a restart, with the modem there.
-    act='[ "$verdicts" -lt 1 ] || [ -n "$acted" ] || { acted=1
+    # 3 s into the unplug in the retry wait: the runs left. Once the new plug
+    # is told: a restart, with the modem there.
+    act='[ "$node" = present ] || [ -z "$plugs" ] || [ -n "$unplugged" ] || [ "$changed" -gt $(($(cut -d . -f 1 /proc/uptime) - 3)) ] ||
+            { unplugged=1; echo "@@ unplugged $(ps | grep -c "[m]odem-dialmode-plugged /dev")"; }
+         [ "$verdicts" -lt 1 ] || [ -n "$acted" ] || { acted=1
             echo "@@ restart $(/etc/init.d/S50modem-dialmode restart 2>&1 | tr "\n" ";")" \
                 "watchers $(ps | grep -c "[m]odem-dialmode-plugged -w")"; }'
     finished='[ "$verdicts" -ge 2 ]'
-    # Each answer is left 6 s for the tool to read before the unplug.
-    script="appear 30000; await; delay 100; send \"\r\nERROR\r\n\"; delay 6000; hangup; delay 3000
-            plug; await; delay 100; $ok; await; delay 100; $ok" ;;
+    # Each answer is left 6 s for the tool to read before the unplug. The
+    # restart's run is cut off half a second after its command.
+    script="appear 30000; await; delay 100; send \"\r\nERROR\r\n\"; delay 6000; hangup; delay 5000
+            plug; await; delay 100; $ok; await; delay 500; hangup; delay 2000; plug; await; delay 100; $ok" ;;
 bare)
     log='dmesg'
-    # During the first run, the node announced again: still one run. A
-    # second of the second plug's 4 s wait for the answer: a stop.
+    # During the first run, the node announced again: still one run. Once it
+    # is told, the listener killed (as the OOM killer might). Once the second
+    # plug is told, the watcher killed outright; 3 s into the next plug, which
+    # nothing may tell, a start, and a second of its run's 4 s wait for the
+    # answer later, a stop.
     act='[ -n "$seen" ] || ! tool_runs || { seen=1; announce; }
-         [ "$verdicts" -lt 1 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
+         [ "$verdicts" -lt 1 ] || [ -n "$deaf" ] || { deaf=1; kill $(pidof uevent); }
+         [ "$verdicts" -lt 2 ] || [ -n "$killed" ] || { killed=$(cut -d . -f 1 /proc/uptime)
+            kill -9 "$(cat /var/run/modem-dialmode.pid)"; }
+         [ -n "$killed" ] && [ -z "$started" ] && [ "$node" = present ] && [ "$changed" -gt "$killed" ] &&
+            [ "$changed" -lt $(($(cut -d . -f 1 /proc/uptime) - 3)) ] && { started=1
+            echo "@@ start $(/etc/init.d/S50modem-dialmode start 2>&1)"; }
+         [ -n "$started" ] && [ -z "$acted" ] && tool_runs && { acted=$(uptime_s)
+            echo "@@ listeners $(pidof uevent | wc -w)"
             sleep 3
-            echo "@@ stop $({ /etc/init.d/S50modem-dialmode stop 2>&1; pidof modem-dialmode
+            echo "@@ stop $({ /etc/init.d/S50modem-dialmode stop 2>&1; pidof modem-dialmode uevent
                              ps | grep "[m]odem-dialmode-plugged"; ls /var/run | grep modem-dialmode; } | tr "\n" ";")"; }'
     script="appear 30000; await; delay 100; $ok; delay 6000; hangup; delay 5000
+            plug; await; delay 100; $ok; delay 6000; hangup; delay 5000
             plug; await; delay 8000; hangup; delay 2000; plug" ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
@@ -180,16 +213,18 @@ cat >>"$probe" <<'PROBE'
 uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
 # The node announced again, as udevadm trigger does.
 announce() { n=$(readlink -f "$device") && echo add >"/sys/class/tty/${n##*/}/uevent"; }
+# The node's inode number, the plug.
+plug() { ls -iL "$device" | { read -r inode _ && echo "$inode"; }; }
 # The tool, not an init script of its name.
 tool_runs() { for p in $(pidof modem-dialmode); do [ "$(readlink "/proc/$p/exe")" = /usr/bin/modem-dialmode ] && return; done; false; }
 PROBE
 echo "$prelude" >>"$probe"
 cat >>"$probe" <<'PROBE'
-node=absent verdicts=0 plugs= acted= seen= end=$(($(cut -d . -f 1 /proc/uptime) + 150))
+node=absent verdicts=0 plugs= acted= seen= changed=0 end=$(($(cut -d . -f 1 /proc/uptime) + 150))
 while ! finished && [ "$(cut -d . -f 1 /proc/uptime)" -lt "$end" ]; do
     now=absent
     [ -c "$device" ] && now=present
-    [ "$now" = "$node" ] || { node=$now; plugs="$plugs $now@$(uptime_s)"; }
+    [ "$now" = "$node" ] || { node=$now; plugs="$plugs $now@$(uptime_s)"; changed=$(cut -d . -f 1 /proc/uptime); }
     v=$(log | grep -c 'modem-dialmode: modem accepted')
     [ "${v:-0}" -gt "$verdicts" ] && { verdicts=$v; echo "@@ verdict$v $(uptime_s)"; }
     act
@@ -239,37 +274,45 @@ accepted='modem accepted dial mode 0;' twice=''
 case $case in
 systemd)
     check "dpkg installed the package" "$(fact install)" '^install ok installed$'
-    check "the command once per plug" "$commands" \
-        '^plugged;data 15;data 15;unplugged;plugged;data 15;unplugged;plugged;data 15;$'
+    check "the command once per plug, then none once masked" "$commands" \
+        '^plugged;data 15;data 15;unplugged;plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;$'
     check "the journal: the refusal asked again as configured, one acceptance per plug" "$(fact log)" \
         "^modem did not accept dial mode 0; trying again in 30 s;$accepted$accepted$accepted\$"
-    check "the unit inactive afterwards" "$(fact unit)" '^inactive$' ;;
-procd-files) twice='data 15;' retry=3 refused="modem did not accept dial mode 0; trying again in 3 s;" ;&
+    check "the unit inactive and masked afterwards" "$(fact unit)" '^inactive masked$'
+    check "no unit failed, also once the package is removed" "$(fact failed)" '^running$' ;;
+procd-files) retry=5 refused="modem did not accept dial mode 0; trying again in 5 s;" reset='data 15;unplugged;plugged;' ;&
 procd-*)
     case $case in
     procd-opkg) check "opkg installs the package" "$(fact install)" 'Configuring modem-dialmode' ;;
     procd-apk) check "apk installs the package" "$(fact install)" 'Installing modem-dialmode \(0' ;;
     esac
     check "the command once per plug, none once disabled" "$commands" \
-        "^plugged;data 15;${twice}unplugged;plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;\$"
+        "^plugged;${reset:-}data 15;unplugged;plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;\$"
     check "logread: one acceptance per plug" "$(fact log)" "^${refused:-}$accepted$accepted\$"
-    check "procd's instance: the helper for the node, its settings, no respawn" "$(fact instance)" \
-        "\"command\":\[\"/usr/sbin/modem-dialmode-plugged\",\"$(literal "$device")\"\],\"term_timeout\":5,\"env\":\{\"MODEM_DIALMODE_PLUG\":\"[0-9]+\",\"MODEM_DIALMODE_RETRY\":\"${retry:-10}\",\"MODEM_DIALMODE_TRIES\":\"5\"\}\}\}\}\}\$"
+    plug=$(fact instance | cut -d ' ' -f 1)
+    check "procd's instance: the helper for the node and its plug, its settings, no respawn" "$(fact instance)" \
+        "\"command\":\[\"/usr/sbin/modem-dialmode-plugged\",\"$(literal "$device")\",\"${plug:-none}\"\],\"term_timeout\":5,\"env\":\{\"MODEM_DIALMODE_RETRY\":\"${retry:-10}\",\"MODEM_DIALMODE_TRIES\":\"5\"\}\}\}\}\}\$"
     check "the stop ends the run and the instance" "$(fact stop)" '^\{\}$'
     [[ $case == procd-files ]] || check "removed: its files gone, the service disabled" "$(fact removed)" '^0$' ;;
 mdev)
     check "the command once per plug, and once after the restart" "$commands" \
-        '^plugged;data 15;unplugged;plugged;data 15;data 15;$'
-    check "the log: the refusal, then one acceptance per run" "$(fact log)" \
+        '^plugged;data 15;unplugged;plugged;data 15;data 15;unplugged;plugged;data 15;$'
+    check "the log: the refusal, then one acceptance per told plug" "$(fact log)" \
         "^modem did not accept dial mode 0; trying again in 120 s;$accepted$accepted\$"
+    check "no run left once its node went in the retry wait" "$(fact unplugged)" '^0$'
     check_within "seconds from the new plug's node to its command, not the retry wait" 0 60 \
         "$(cut -d ';' -f 2 <<<"$plug_times" | awk '{ print $2 / 1000 }')"
     check "the restart, and one watcher after it" "$(fact restart)" \
         '^Stopping modem-dialmode: OK;Starting modem-dialmode: OK; watchers 1$' ;;
 bare)
     check "the command once per plug, none after the stop" "$commands" \
-        '^plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;$'
-    check "the kernel's log: the acceptance" "$(fact log)" "^$accepted\$"
-    check "the stop, and no tool, helper, lock or pidfile left" "$(fact stop)" '^Stopping modem-dialmode: OK;$' ;;
+        '^plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;data 15;unplugged;plugged;$'
+    check "the kernel's log: the acceptances, the listener heard again" "$(fact log)" \
+        "^${accepted}the kernel's device events stopped coming: listening again for $(literal "$device");$accepted\$"
+    check "a start after the watcher was killed outright, and one listener then" "$(fact start) $(fact listeners)" \
+        '^Starting modem-dialmode: OK 1$'
+    check_within "seconds from that plug's node to its command: the start's, 3 s in" 3 60 \
+        "$(cut -d ';' -f 3 <<<"$plug_times" | awk '{ print $2 / 1000 }')"
+    check "the stop, and no tool, helper, listener, lock or pidfile left" "$(fact stop)" '^Stopping modem-dialmode: OK;$' ;;
 esac
 malta_verdict
