@@ -138,6 +138,8 @@ if [[ $target == yes ]]; then
         -DMODEM_DIALMODE_TARGET_MUSL_TOOL="$PWD/${cross[1]}/modem-dialmode" >/dev/null
 elif [[ $target == kit ]]; then
     [[ -f $build/CMakeCache.txt ]] || { echo "no test build in $build: run scripts/test.sh first" >&2; exit 1; }
+    # The systemd boot installs the cross build's .deb, which holds the helper.
+    deb_build=build-mipsel
 elif [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S . -B "$build" -G Ninja -DMODEM_DIALMODE_WERROR=ON -DBUILD_TESTING=ON \
         -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
@@ -147,6 +149,7 @@ build_all() {
     local dir
     cmake --build "$build" || return 1
     for dir in "${cross[@]}"; do cmake --build "$dir" --target modem-dialmode || return 1; done
+    [[ -z ${deb_build:-} ]] || cpack --config "$deb_build/CPackConfig.cmake" -B "$deb_build/packages"
 }
 build_all >/dev/null
 ctest --test-dir "$build" -j 24 "${ctest_args[@]}" >/dev/null || {
