@@ -8,24 +8,12 @@
 # Checks that the boot went on at once, that the modem got the command once
 # per plug, and what the log holds.
 #   startup_system_test.sh CASE SIM_MODEM STATIC_TOOL CACHE WORK CPU [DEVICE]
-# CASE mdev: syslogd and mdev run; the modem refuses, is unplugged in the
-# retry wait and plugged in again, and the service is restarted; that run's
-# modem is unplugged as the tool talks and back 2 s later. CASE bare: no mdev
-# and no syslog daemon (the kernel's log); the node is announced again during
-# the first run; the watcher's listener dies before the second plug; the
-# watcher is killed outright before the third, and started again; that run
-# is stopped as the tool talks.
-# CASE systemd: Debian's, with udev, and the project's mipsel .deb
-# ($MODEM_DIALMODE_DEB) installed by dpkg; the modem is there at power-on and
-# refuses at first, then is plugged in again three times, the second cut
-# off as the tool talks and back 2 s later; the unit masked before the last;
-# the package removed.
-# CASE procd-files, procd-opkg, procd-apk: the OpenWrt package's files in the
-# image (a refusal asked again as configured, the modem reset in the retry
-# wait), or the package installed by opkg or apk at boot; the modem is
-# plugged in again, cut off as the tool talks and back 2 s later, plugged in
-# again and the service stopped as the tool talks, then disabled before a
-# last plug.
+# CASE mdev: syslogd and mdev run. CASE bare: no mdev and no syslog daemon
+# (the kernel's log). CASE systemd: Debian's, with udev, and the project's
+# mipsel .deb ($MODEM_DIALMODE_DEB) installed by dpkg. CASE procd-files,
+# procd-opkg, procd-apk: the OpenWrt package's files in the image, or the
+# package installed by opkg or apk at boot. What befalls the modem and the
+# service in each is told where the case is set up.
 # The procd cases need the runtime that openwrt_runtime.sh built in CACHE,
 # and the packages in $MODEM_DIALMODE_OPENWRT_PACKAGES; the systemd case,
 # debian_root.sh's root; they skip without.
@@ -63,6 +51,8 @@ if [[ $case == procd-* ]]; then
              for _ in $(seq 25); do [ "$('"$service"')" = "{}" ] && break; sleep 0.2; done
              echo "@@ stop $({ tool_runs && echo tool; '"$service"'; } 2>&1)"
              /etc/init.d/modem-dialmode disable; }'
+    # Plugged in 30 s after the start, then twice more, the first of those
+    # cut off as the tool talks and back 2 s later; a last plug once disabled.
     again="delay 100; $ok; delay 6000; hangup; delay 3000; plug; await"
     cut="delay 500; hangup; delay 2000; plug; await"
     script="appear 30000; await; $again; $cut; $again; delay 8000; hangup; delay 2000; plug"
@@ -122,6 +112,8 @@ elif [[ $case == systemd ]]; then
         until [ ! -c $device ]; do sleep 0.2; done; until [ -c $device ]; do sleep 0.2; done; sleep 5
         echo \"@@ unit \$(systemctl is-active $unit) \$(systemctl is-enabled $unit)\"
         dpkg -r modem-dialmode >/dev/null; echo \"@@ failed \$(systemctl list-units --all --failed --plain --no-legend | tr -s ' ' | tr '\\n' ';') \$(systemctl is-system-running)\""
+    # There at power-on, refusing at first; the second plug cut off as the
+    # tool talks and back 2 s later.
     again="delay 6000; hangup; delay 5000; plug; await"
     script="await; await; delay 100; $ok; $again; delay 500; hangup; delay 2000; plug; await; delay 100; $ok"
     script+="; $again; delay 100; $ok; delay 6000; hangup; delay 5000; plug"
