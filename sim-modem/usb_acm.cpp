@@ -20,6 +20,8 @@ namespace {
 // pseudo-terminal would.
 constexpr size_t send_queue_max = 4096;
 
+static_assert(usb_at_ports == modem_function, "the functions before the modem are its AT ports");
+
 usb_acm &acm(void *priv) { return *static_cast<usb_acm *>(priv); }
 
 void note(usb_acm &u, const std::string &what) { u.events.push_back({u.now_us, what}); }
@@ -96,6 +98,8 @@ void forget_device(usb_acm &u)
     u.notify_started = false;
     u.to_host.clear();
     u.control_lines = 0;
+    for (usb_at_port &port : u.at_ports)
+        port = {};
 }
 
 void on_hello(void *priv, usb_redir_hello_header *)
@@ -241,10 +245,14 @@ void on_bulk(void *priv, uint64_t id, usb_redir_bulk_packet_header *h, uint8_t *
     if (h->endpoint & 0x80) {
         u.waiting.push_back({id, h->endpoint, static_cast<uint32_t>(h->length_high) << 16 | h->length});
     } else {
+        const char *bytes = reinterpret_cast<const char *>(data);
         if (h->endpoint == out_endpoint(modem_function) && data_len > 0) {
-            u.from_host.append(reinterpret_cast<const char *>(data), static_cast<size_t>(data_len));
+            u.from_host.append(bytes, static_cast<size_t>(data_len));
             note(u, "data " + std::to_string(data_len));
         }
+        for (int f = 0; f < usb_at_ports; f++)
+            if (h->endpoint == out_endpoint(f) && data_len > 0)
+                u.at_ports[f].to_host += at_port_take(u.at_ports[f].line, bytes, static_cast<size_t>(data_len));
         usb_redir_bulk_packet_header reply = *h;
         reply.status = usb_redir_success;
         usbredirparser_send_bulk_packet(u.parser, id, &reply, nullptr, 0);
@@ -299,25 +307,37 @@ void drop_peer(usb_acm &u)
     forget_device(u);
 }
 
-// Answers the host's waiting reads from the send queue, and reports the
+// The queue of what the modem, or one of its AT ports, sends on ENDPOINT.
+std::string *send_queue(usb_acm &u, uint8_t endpoint)
+{
+    if (endpoint == in_endpoint(modem_function))
+        return &u.to_host;
+    for (int f = 0; f < usb_at_ports; f++)
+        if (endpoint == in_endpoint(f))
+            return &u.at_ports[f].to_host;
+    return nullptr;
+}
+
+// Answers the host's waiting reads from the send queues, and reports the
 // modem lines when they are due and the host listens for them.
 void deliver(usb_acm &u)
 {
-    for (size_t i = 0; i < u.waiting.size() && !u.to_host.empty();) {
+    for (size_t i = 0; i < u.waiting.size();) {
         usb_in_request r = u.waiting[i];
-        if (r.endpoint != in_endpoint(modem_function)) {
+        std::string *queue = send_queue(u, r.endpoint);
+        if (!queue || queue->empty()) {
             i++;
             continue;
         }
-        size_t n = u.to_host.size() < r.length ? u.to_host.size() : r.length;
+        size_t n = queue->size() < r.length ? queue->size() : r.length;
         usb_redir_bulk_packet_header h{};
         h.endpoint = r.endpoint;
         h.status = usb_redir_success;
         h.length = static_cast<uint16_t>(n);
         h.length_high = static_cast<uint16_t>(n >> 16);
         usbredirparser_send_bulk_packet(u.parser, r.id, &h,
-                                        reinterpret_cast<uint8_t *>(u.to_host.data()), static_cast<int>(n));
-        u.to_host.erase(0, n);
+                                        reinterpret_cast<uint8_t *>(queue->data()), static_cast<int>(n));
+        queue->erase(0, n);
         u.waiting.erase(u.waiting.begin() + static_cast<long>(i));
     }
     if (u.state_due && u.notify_started && u.plugged) {

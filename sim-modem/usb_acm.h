@@ -28,6 +28,17 @@ struct usb_event {
     std::string what;
 };
 
+// The modem's other ports (the functions before it): AT command ports that
+// answer what they are asked at once.
+constexpr int usb_at_ports = 2;
+struct usb_at_port {
+    std::string line;    // what the host has written since the last carriage return
+    std::string to_host; // the answers, until the host takes them
+};
+// Takes bytes the host wrote to an AT port, whose line so far is LINE; returns
+// the answers to the commands they end.
+std::string at_port_take(std::string &line, const char *bytes, size_t n);
+
 // A bulk IN transfer that the host has asked for and waits on.
 struct usb_in_request {
     uint64_t id;
@@ -52,6 +63,7 @@ struct usb_acm {
     uint8_t line_coding[7] = {0x80, 0x25, 0, 0, 0, 0, 8}; // 9600 8N1 until the host sets it
     std::string from_host;       // what the host wrote to the modem, for the engine to take
     std::string to_host;         // the modem's send queue, until the host takes it
+    usb_at_port at_ports[usb_at_ports];
     std::vector<usb_event> events;
     int64_t now_us = 0;
 };
