@@ -59,6 +59,13 @@ endfunction()
 set(guard "[ -s \"\${IPKG_INSTROOT}/lib/functions.sh\" ] || exit 0\n. \"\${IPKG_INSTROOT}/lib/functions.sh\"\n")
 set(no_script "[ \"\${IPKG_NO_SCRIPT}\" = 1 ] && exit 0\n")
 set(postinst "#!/bin/sh\n${no_script}${guard}default_postinst \"\$0\" \"\$@\"\n")
+# The package's own step, the feed Makefile's Package/modem-dialmode/postinst,
+# which default_postinst runs (from the .ipk's postinst-pkg) before it starts
+# the service.
+file(READ ${SOURCE}/packaging/openwrt/modem-dialmode/Makefile makefile)
+string(REGEX MATCH "define Package/modem-dialmode/postinst\n(.*)\nendef" _ "${makefile}")
+string(REGEX REPLACE "\nendef.*" "" postinst_pkg "${CMAKE_MATCH_1}")
+string(REPLACE "$$" "$" postinst_pkg "${postinst_pkg}\n")
 set(prerm "#!/bin/sh\n${guard}default_prerm \"\$0\" \"\$@\"\n")
 set(apk_names "export root=\"\${IPKG_INSTROOT}\" pkgname=${name}\n")
 
@@ -78,12 +85,13 @@ file(WRITE ${work}/control/control "Package: ${name}\nVersion: ${version}\nSourc
 Section: utils\nSourceDateEpoch: ${epoch}\nMaintainer: ${CONTACT}\nArchitecture: ${arch}\n\
 Installed-Size: ${size}\nDescription: ${DESCRIPTION}\n")
 file(WRITE ${work}/control/postinst "${postinst}")
+file(WRITE ${work}/control/postinst-pkg "${postinst_pkg}")
 file(WRITE ${work}/control/prerm "${prerm}")
-file(CHMOD ${work}/control/postinst ${work}/control/prerm PERMISSIONS
+file(CHMOD ${work}/control/postinst ${work}/control/postinst-pkg ${work}/control/prerm PERMISSIONS
      OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 # The settings an upgrade keeps.
 file(WRITE ${work}/control/conffiles "/etc/config/${name}\n")
-tarball(${work}/control.tar.gz ${work}/control . ./conffiles ./control ./postinst ./prerm)
+tarball(${work}/control.tar.gz ${work}/control . ./conffiles ./control ./postinst ./postinst-pkg ./prerm)
 file(WRITE ${work}/debian-binary "2.0\n")
 set(ipk ${OUT}/${name}_${version}_${arch}.ipk)
 tarball(${ipk} ${work} ./debian-binary ./data.tar.gz ./control.tar.gz)
@@ -98,7 +106,10 @@ elseif(APK)
     list(JOIN listed "\n" listed)
     file(WRITE ${work}/root/lib/apk/packages/${name}.list "${listed}\n")
     file(WRITE ${work}/root/lib/apk/packages/${name}.conffiles "/etc/config/${name}\n")
-    string(REPLACE "default_postinst \"\$0\" \"\$@\"" "${apk_names}default_postinst"
+    # apk keeps no postinst-pkg: its step comes first, as default_postinst
+    # would have run it.
+    string(REGEX REPLACE "^#!/bin/sh\n" "" step "${postinst_pkg}")
+    string(REPLACE "default_postinst \"\$0\" \"\$@\"" "${apk_names}(\n${step})\ndefault_postinst"
            apk_postinst "${postinst}")
     string(REPLACE "default_prerm \"\$0\" \"\$@\"" "${apk_names}default_prerm" apk_prerm "${prerm}")
     file(WRITE ${work}/apk/post-install "${apk_postinst}")

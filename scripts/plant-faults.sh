@@ -12,10 +12,11 @@
 #                                   boots through the kernel's cdc-acm)
 #   scripts/plant-faults.sh --kit [CTEST_ARGS...]
 #                                   slips in the router kit's start-up scripts
-#                                   (packaging/), against the test build that
-#                                   scripts/test.sh left (default: its host
-#                                   and Malta cases of the start-up, and the
-#                                   OpenWrt feed's check)
+#                                   (packaging/, and the install rules in
+#                                   CMakeLists.txt), against the test build
+#                                   that scripts/test.sh left (default: its
+#                                   host and Malta cases of the start-up, and
+#                                   the OpenWrt and Buildroot kits' checks)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=no dir=src
@@ -28,7 +29,7 @@ if [[ $target == yes ]]; then
     (($#)) || ctest_args=(-R target_usb)
 elif [[ $target == kit ]]; then
     build=${BUILD_DIR:-build-test}
-    (($#)) || ctest_args=(-R 'recipe_judges_the_output|target_startup|kit_openwrt')
+    (($#)) || ctest_args=(-R 'recipe_judges_the_output|target_startup|kit_openwrt|kit_buildroot')
 else
     (($#)) || ctest_args=(-LE target)
 fi
@@ -119,12 +120,18 @@ kit_slips=(
     "$openwrt/files/modem-dialmode.hotplug#a disabled service restarted#/etc/init.d/modem-dialmode enabled || exit 0#"
     "$openwrt/files/modem-dialmode.hotplug#a served plug restarted#/etc/init.d/modem-dialmode plugged#/etc/init.d/modem-dialmode restart"
     "$openwrt/files/modem-dialmode.hotplug#a removed node ignored#	remove) exec /usr/sbin/modem-dialmode-plugged -r \"\$DEVICE\" ;;#	remove) exit 0 ;;"
+    "common/78-mm-modem-dialmode.rules#no rule for ModemManager#SUBSYSTEM==\"tty\", KERNEL==\"@DEVICE_NAME@\", ENV{ID_MM_PORT_IGNORE}=\"1\"{NL}#"
+    "common/78-mm-modem-dialmode.rules#a rule line ModemManager cannot parse#\"1\"{NL}#\"1\"{NL}SUBSYSTEM==\"tty\", TAG+=\"modem-dialmode\"{NL}"
+    "buildroot/package/modem-dialmode/modem-dialmode.mk#an image with systemd gets no start-up#--component systemd#--component none"
+    "../CMakeLists.txt#the rule misnamed for ModemManager#DESTINATION /lib/udev/rules.d{NL}#DESTINATION /lib/udev/rules.d RENAME 78-modem-dialmode.rules{NL}"
 )
 [[ $target == kit ]] && slips=("${kit_slips[@]}")
 
 saved=$(mktemp -d)
 cp -r "$dir/." "$saved/"
-trap 'cp -r "$saved/." "$dir/"; rm -rf "$saved"' EXIT
+# The kit's install rules are the build's: they are planted in too.
+[[ $target != kit ]] || cp CMakeLists.txt "$saved.cmake"
+trap 'cp -r "$saved/." "$dir/"; [[ ! -f $saved.cmake ]] || mv "$saved.cmake" CMakeLists.txt; rm -rf "$saved"' EXIT
 cross=()
 if [[ $target == yes ]]; then
     cross=(build-faults-mipsel-static build-faults-mipsel-musl)
@@ -163,6 +170,7 @@ for slip in "${slips[@]}"; do
     IFS='#' read -r file what find replace <<<"$slip"
     [[ $target != yes || $what =~ $target_slips ]] || continue
     cp -r "$saved/." "$dir/"  # a fresh mtime, so that the build sees the change
+    [[ ! -f $saved.cmake ]] || cp "$saved.cmake" CMakeLists.txt
     FIND=$find REPLACE=$replace perl -0pi -e '
         BEGIN { ($f, $r) = ($ENV{FIND}, $ENV{REPLACE}); s/\{NL\}/\n/g for $f, $r }
         $n += s/\Q$f\E/$r/; END { exit($n ? 0 : 3) }' "$dir/$file" ||

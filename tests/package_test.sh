@@ -17,9 +17,9 @@ trap 'rm -rf "$work"' EXIT
 
 host_deb=$(ls "$host_dir"/modem-dialmode_*.deb)
 field() { dpkg-deb -f "$1" "$2"; }
-contents() { # a package's files: the tool, its man page, its start-up for systemd
+contents() { # a package's files: the tool, its man page, its start-up for systemd, the rule for ModemManager
     check "contents" "$(dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort | paste -sd ' ')" \
-        '^\./usr/bin/modem-dialmode \./usr/lib/systemd/system/modem-dialmode@\.service \./usr/lib/udev/rules\.d/60-modem-dialmode\.rules \./usr/sbin/modem-dialmode-plugged \./usr/share/man/man1/modem-dialmode\.1$'
+        '^\./usr/bin/modem-dialmode \./usr/lib/systemd/system/modem-dialmode@\.service \./usr/lib/udev/rules\.d/60-modem-dialmode\.rules \./usr/lib/udev/rules\.d/78-mm-modem-dialmode\.rules \./usr/sbin/modem-dialmode-plugged \./usr/share/man/man1/modem-dialmode\.1$'
 }
 # The newest glibc symbol version the binary asks for, as in "libc6 (>= 2.34)".
 newest_glibc() { readelf -V "$1" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1; }
@@ -30,7 +30,7 @@ check "architecture" "$(field "$host_deb" Architecture)" "^$(dpkg --print-archit
 check "depends on libc alone" "$(field "$host_deb" Depends)" '^libc6 \(>= [0-9.]+\)$'
 contents "$host_deb"
 dpkg -x "$host_deb" "$work/host"
-check "the udev rule's node" "$(grep -c "KERNEL==\"${device##*/}\"" "$work/host/usr/lib/udev/rules.d/60-modem-dialmode.rules")" '^2$'
+check "the udev rules' node" "$(cat "$work/host/usr/lib/udev/rules.d/"*.rules | grep -c "KERNEL==\"${device##*/}\"")" '^2$'
 tool=$work/host/usr/bin/modem-dialmode
 check "binary installed" "$(stat -c %A "$tool" 2>&1)" '^-rwxr-xr-x$'
 # exchange COMMAND...: an accepting modem's exchange with the unpacked binary.

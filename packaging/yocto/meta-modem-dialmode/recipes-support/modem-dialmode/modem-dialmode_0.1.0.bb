@@ -18,10 +18,12 @@ inherit externalsrc cmake systemd
 MODEM_DIALMODE_DEVICE ?= "/dev/ttyACM2"
 EXTRA_OECMAKE = "-DBUILD_TESTING=OFF -DMODEM_DIALMODE_SIMULATOR=OFF -DMODEM_DIALMODE_DEVICE=${MODEM_DIALMODE_DEVICE}"
 
-# What the Debian packages install: the tool and its man page, and the
-# start-up for systemd (udev rule, template unit, helper).
+# What the Debian packages install: the tool and its man page, the start-up
+# for systemd (udev rule, template unit, helper), and the rule that keeps
+# ModemManager off the port.
 do_install:append() {
     DESTDIR=${D} cmake --install ${B} --component systemd
+    DESTDIR=${D} cmake --install ${B} --component modemmanager
 }
 
 # udev starts the template unit for the node; nothing is enabled.
