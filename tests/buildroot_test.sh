@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the router kit's Buildroot package with real Buildroot, offline:
 # `make modem-dialmode` in a BR2_EXTERNAL build for a MIPS32r2 glibc board,
-# with Debian's mipsel cross compiler as the external toolchain and BusyBox
-# init. Checks that Buildroot's check-package says nothing of the tree, and
-# what the package put in the target: the tool for the configured node, the
-# start-up script and its helper, as the kit ships them.
+# with Debian's mipsel cross compiler as the external toolchain, once with
+# BusyBox init and once with systemd and ModemManager. Checks that
+# Buildroot's check-package says nothing of the tree, and what the package
+# put in the target: the tool for the configured node, the start-up files
+# and the rule for ModemManager, as the kit ships them.
 #   buildroot_test.sh PROJECT WORK [BUILDROOT]
 # BUILDROOT (default: $MODEM_DIALMODE_BUILDROOT) is a Buildroot source tree,
 # or a tarball of one; without it, the long-term release beside the project in
@@ -29,7 +30,6 @@ if [[ -d $buildroot ]]; then
 else
     tar -xf "$buildroot" -C "$work" && src=$(echo "$work"/buildroot-*)
 fi
-out=$work/output
 
 echo "== check-package"
 findings=$(cd "$kit" && /usr/bin/python3 "$src/utils/check-package" -b \
@@ -60,17 +60,22 @@ grep -l -s '^GROUP' "$toolchain/$triple/usr/lib/"*.so | xargs sed -i "s|/usr/$tr
 # 3. host-tar and host-pkgconf have no offline source here: Debian's source
 #    packages of tar and pkgconf stand in for them.
 sources=$work/sources
-mkdir -p "$sources" "$out"
+mkdir -p "$sources"
 (cd "$sources" && "$project/scripts/mipsel-apt.sh" "$work/apt" apt-get source --download-only tar pkgconf >/dev/null &&
     for dsc in *.dsc; do dpkg-source --no-check -x "$dsc" >/dev/null; done)
-cat >"$out/local.mk" <<LOCAL
+cat >"$work/local.mk" <<LOCAL
 check_unusable_toolchain = true
 HOST_TAR_OVERRIDE_SRCDIR = $(echo "$sources"/tar-*/)
 HOST_PKGCONF_OVERRIDE_SRCDIR = $(echo "$sources"/pkgconf-*/)
 LOCAL
 # ---- end of the scaffolding ----
 
-cat >"$work/defconfig" <<CONFIG
+# build NAME LINES: make modem-dialmode in an output of its own, with the
+# lines LINES added to the board's configuration.
+build() {
+    out=$work/$1 && target=$out/target
+    mkdir -p "$out" && cp "$work/local.mk" "$out/"
+    cat >"$out/defconfig" <<CONFIG
 BR2_mipsel=y
 BR2_mips_32r2=y
 # BR2_MIPS_SOFT_FLOAT is not set
@@ -87,32 +92,44 @@ BR2_TOOLCHAIN_EXTERNAL_HAS_SSP_STRONG=y
 BR2_TOOLCHAIN_EXTERNAL_CXX=y
 BR2_TOOLCHAIN_EXTERNAL_OPENMP=y
 # BR2_TOOLCHAIN_EXTERNAL_INET_RPC is not set
-BR2_INIT_BUSYBOX=y
 BR2_PACKAGE_MODEM_DIALMODE=y
 BR2_PACKAGE_MODEM_DIALMODE_DEVICE="$device"
+$2
 CONFIG
-
-echo "== make modem-dialmode"
+    echo "== make modem-dialmode ($1)"
+    local start=$SECONDS
+    brmake BR2_DEFCONFIG="$out/defconfig" defconfig >/dev/null
+    if ! brmake modem-dialmode >"$out/build.log" 2>&1; then
+        tail -n 60 "$out/build.log"
+        check "make modem-dialmode ($1)" failed '^passed$'
+        exit 1
+    fi
+    echo "built in $((SECONDS - start)) s"
+}
 brmake() { make -C "$src" O="$out" BR2_EXTERNAL="$kit" "$@"; }
 export FORCE_UNSAFE_CONFIGURE=1   # host-tar's configure, as root
-start=$SECONDS
-brmake BR2_DEFCONFIG="$work/defconfig" defconfig >/dev/null
-if ! brmake modem-dialmode >"$work/build.log" 2>&1; then
-    tail -n 60 "$work/build.log"
-    check "make modem-dialmode" failed '^passed$'
-    exit 1
-fi
-echo "built in $((SECONDS - start)) s"
+# same FILE SHIPPED [-x]: FILE in the target is SHIPPED (and executable).
+same() {
+    local installed=$target/$1 same=no
+    cmp -s "$installed" "$2" && test "${3:--e}" "$installed" && same=yes
+    check "$1 is the kit's" "$same" '^yes$'
+}
 
-target=$out/target
+build busybox BR2_INIT_BUSYBOX=y
 check "the tool is a mipsel executable" "$(file -L "$target/usr/bin/modem-dialmode")" 'ELF 32-bit LSB .*MIPS32 rel2'
 check "the tool opens the configured node" "$(grep -c -a "$device" "$target/usr/bin/modem-dialmode")" '^[1-9]'
-for f in etc/init.d/S50modem-dialmode:package/modem-dialmode/S50modem-dialmode \
-         usr/sbin/modem-dialmode-plugged:../common/modem-dialmode-plugged; do
-    installed=$target/${f%%:*} shipped=$kit/${f#*:}
-    same=no
-    cmp -s "$installed" "$shipped" && [[ -x $installed ]] && same=yes
-    check "${f%%:*} is the kit's, executable" "$same" '^yes$'
-done
+same etc/init.d/S50modem-dialmode "$kit/package/modem-dialmode/S50modem-dialmode" -x
+same usr/sbin/modem-dialmode-plugged "$kit/../common/modem-dialmode-plugged" -x
 check "the start-up script's node" "$(cat "$target/etc/default/modem-dialmode")" "^DEVICE=\"$device\"\$"
+
+# systemd, and ModemManager: what the Debian package holds, from the same
+# install components.
+build systemd "$(printf '%s\n' BR2_INIT_SYSTEMD=y BR2_PACKAGE_MODEM_MANAGER=y)"
+same usr/lib/systemd/system/modem-dialmode@.service "$kit/../systemd/modem-dialmode@.service"
+same usr/sbin/modem-dialmode-plugged "$kit/../common/modem-dialmode-plugged" -x
+rules=$target/usr/lib/udev/rules.d
+check "the udev rule for the unit, for the node" "$(grep -v '^#' "$rules/60-modem-dialmode.rules")" \
+    "^SUBSYSTEM==\"tty\", KERNEL==\"${device##*/}\", TAG\+="
+check "the rule for ModemManager, for the node" "$(grep -v '^#' "$rules/78-mm-modem-dialmode.rules")" \
+    "^SUBSYSTEM==\"tty\", KERNEL==\"${device##*/}\", ENV\{ID_MM_PORT_IGNORE\}=\"1\"\$"
 ((failures == 0)) && rm -rf "$work"

@@ -29,4 +29,19 @@ define MODEM_DIALMODE_INSTALL_INIT_SYSV
 	echo 'DEVICE="$(MODEM_DIALMODE_DEVICE)"' > $(TARGET_DIR)/etc/default/modem-dialmode
 endef
 
+# systemd: the udev rule, the template unit and the helper, as the project's
+# Debian package installs them (its install component systemd).
+define MODEM_DIALMODE_INSTALL_INIT_SYSTEMD
+	DESTDIR=$(TARGET_DIR) $(BR2_CMAKE) --install $(MODEM_DIALMODE_BUILDDIR) --component systemd
+endef
+
+# In /usr/lib/udev/rules.d, where udev, and ModemManager built without it,
+# look for it.
+ifeq ($(BR2_PACKAGE_MODEM_DIALMODE_MODEM_MANAGER_OFF),y)
+define MODEM_DIALMODE_INSTALL_MODEM_MANAGER_RULE
+	DESTDIR=$(TARGET_DIR) $(BR2_CMAKE) --install $(MODEM_DIALMODE_BUILDDIR) --component modemmanager
+endef
+MODEM_DIALMODE_POST_INSTALL_TARGET_HOOKS += MODEM_DIALMODE_INSTALL_MODEM_MANAGER_RULE
+endif
+
 $(eval $(cmake-package))
