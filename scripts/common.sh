@@ -47,8 +47,10 @@ buildroot_tools=(make=make xz=xz-utils rsync=rsync bc=bc unzip=unzip wget=wget p
 
 # What the OpenWrt guest's runtime needs to build (from shared/vendor/openwrt),
 # beyond the mipsel cross compiler: apk-tools builds with Meson, and for this
-# machine too, with OpenSSL and zlib.
-openwrt_tools=(meson=meson pkg-config=pkg-config /usr/include/openssl/ssl.h=libssl-dev /usr/include/zlib.h=zlib1g-dev)
+# machine too, with OpenSSL and zlib; ModemManager with Meson, GLib's code
+# generators, xsltproc and gettext.
+openwrt_tools=(meson=meson pkg-config=pkg-config /usr/include/openssl/ssl.h=libssl-dev /usr/include/zlib.h=zlib1g-dev
+               gdbus-codegen=libglib2.0-dev-bin xsltproc=xsltproc msgfmt=gettext)
 
 # What the Debian guest's root needs: made from the archive, put into an ext4
 # image, and read back (its module list) without mounting it.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes, once, CACHE/debian/root.img: an ext4 image of a Debian 12 mipsel root
-# with systemd and udev from the archive this machine uses, and the Malta
+# with systemd, udev and ModemManager from the archive this machine uses, and the Malta
 # kernel's modules (from CACHE, target_packages.sh's), for the systemd boot
 # case. mmdebstrap runs as root of a user namespace of its own, which maps
 # every id to itself and has a binfmt_misc of its own (Linux 6.7 and later),
@@ -9,8 +9,8 @@
 # namespace or qemu-user-static cannot be had. Run as root.
 #   debian_root.sh CACHE
 set -euo pipefail
-cache=$(cd "$1" && pwd) && out=$cache/debian
-[[ -e $out/root.img ]] && exit 0
+cache=$(cd "$1" && pwd) && out=$cache/debian include=systemd,systemd-sysv,udev,kmod,modemmanager
+[[ -e $out/root.img && $(cat "$out/included" 2>/dev/null) == "$include" ]] && exit 0
 kdeb=$(echo "$cache"/debs/linux-image-*_mipsel.deb) kernel=$(dpkg-deb -f "$kdeb" Package)
 kernel=${kernel#linux-image-} work=$out/work
 rm -rf "$out" && mkdir -p "$work/files/etc/systemd/system" && cd "$work"
@@ -43,7 +43,7 @@ modules=./lib/modules/$kernel
 mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.{list,sources} 2>/dev/null |
          sed -n 's/^URIs: *//p; s/^deb \(\[[^]]*\] \)*\([^ ]*\) .*/\2/p' | head -n 1) || true
 in_namespace mmdebstrap --quiet --mode=root --arch=mipsel --variant=minbase --skip=check/qemu \
-    --include=systemd,systemd-sysv,udev,kmod "--dpkgopt=path-exclude=/usr/share/"{doc,locale,man}"/*" \
+    --include=$include "--dpkgopt=path-exclude=/usr/share/"{doc,locale,man}"/*" \
     --setup-hook="$binfmt && sed 's|:/usr|:$work/qemu/usr|' $work/qemu/usr/lib/binfmt.d/qemu-mipsel.conf \
         >/proc/sys/fs/binfmt_misc/register" \
     --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
@@ -57,4 +57,5 @@ in_namespace mmdebstrap --quiet --mode=root --arch=mipsel --variant=minbase --sk
 # (mmdebstrap empties the machine id at its end.)
 echo 4d616c74614465626961e12d726f6f74 >root/etc/machine-id
 mke2fs -q -t ext4 -L debian -d root "$out/root.img.part" 1G >>"$out/build.log" && mv "$out/root.img.part" "$out/root.img"
+echo "$include" >"$out/included"
 cd / && rm -rf "$work"
