@@ -15,9 +15,13 @@
 namespace {
 
 constexpr int64_t drain_poll_us = 10000;
-// Bytes written to the master reach the tool's queue a moment later; a drain
-// so soon after a write could see the queue empty before they land.
+// Bytes written to the master reach the tool's queue a moment later, when a
+// kernel worker gets to them: on a busy machine, tens of milliseconds or
+// more. The tool has taken them once they have been seen there and are
+// gone; a tool already waiting in a read takes them before they can be
+// seen, so after this long they count as taken anyway.
 constexpr int64_t drain_quiet_us = 20000;
+constexpr int64_t drain_unseen_us = 1000000;
 // What a flood keeps ready: more than the tool's queue holds.
 constexpr size_t flood_ahead = 4095;
 
@@ -65,11 +69,16 @@ void flush_pending(sim_modem &m, int64_t now_us)
     m.talk.pending.erase(0, static_cast<size_t>(n));
     m.talk.sent += static_cast<size_t>(n);
     m.talk.last_write_us = now_us;
+    m.talk.write_seen = false;
 }
 
-bool drained(const sim_modem &m, int64_t now_us)
+bool drained(sim_modem &m, int64_t now_us)
 {
-    return m.talk.pending.empty() && now_us - m.talk.last_write_us >= drain_quiet_us && modem_queued_for_tool(m) == 0;
+    int queued = modem_queued_for_tool(m);
+    m.talk.write_seen = m.talk.write_seen || queued > 0;
+    int64_t quiet_us = now_us - m.talk.last_write_us;
+    return m.talk.pending.empty() && queued == 0 && quiet_us >= drain_quiet_us &&
+           (m.talk.write_seen || m.line.usb || quiet_us >= drain_unseen_us);
 }
 
 bool make_parent_dirs(const std::string &path)

@@ -67,6 +67,7 @@ struct modem_talk {
     std::string pending;               // to be sent once the line has room
     size_t sent = 0;                   // bytes handed to the line so far
     int64_t last_write_us = 0;
+    bool write_seen = true;            // the last write's bytes were seen in the tool's queue
 };
 
 // What the record reports beside the talk.
