@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Builds the router kit's Buildroot package with real Buildroot, offline:
 # `make modem-dialmode` in a BR2_EXTERNAL build for a MIPS32r2 glibc board,
-# with Debian's mipsel cross compiler as the external toolchain, once with
-# BusyBox init and once with systemd and ModemManager. Checks that
-# Buildroot's check-package says nothing of the tree, and what the package
-# put in the target: the tool for the configured node, the start-up files
-# and the rule for ModemManager, as the kit ships them.
+# with Debian's mipsel cross compiler as the external toolchain, with BusyBox
+# init and with systemd and ModemManager. Checks that check-package says
+# nothing of the tree, and what the package put in the target: the tool for
+# the configured node, the start-up files and ModemManager's rule, as shipped.
 #   buildroot_test.sh PROJECT WORK [BUILDROOT]
 # BUILDROOT (default: $MODEM_DIALMODE_BUILDROOT) is a Buildroot source tree,
 # or a tarball of one; without it, the long-term release beside the project in
@@ -96,7 +95,6 @@ BR2_PACKAGE_MODEM_DIALMODE=y
 BR2_PACKAGE_MODEM_DIALMODE_DEVICE="$device"
 $2
 CONFIG
-    echo "== make modem-dialmode ($1)"
     local start=$SECONDS
     brmake BR2_DEFCONFIG="$out/defconfig" defconfig >/dev/null
     if ! brmake modem-dialmode >"$out/build.log" 2>&1; then
@@ -104,7 +102,7 @@ CONFIG
         check "make modem-dialmode ($1)" failed '^passed$'
         exit 1
     fi
-    echo "built in $((SECONDS - start)) s"
+    echo "make modem-dialmode ($1): built in $((SECONDS - start)) s"
 }
 brmake() { make -C "$src" O="$out" BR2_EXTERNAL="$kit" "$@"; }
 export FORCE_UNSAFE_CONFIGURE=1   # host-tar's configure, as root
@@ -122,14 +120,12 @@ same etc/init.d/S50modem-dialmode "$kit/package/modem-dialmode/S50modem-dialmode
 same usr/sbin/modem-dialmode-plugged "$kit/../common/modem-dialmode-plugged" -x
 check "the start-up script's node" "$(cat "$target/etc/default/modem-dialmode")" "^DEVICE=\"$device\"\$"
 
-# systemd, and ModemManager: what the Debian package holds, from the same
-# install components.
+# systemd, and ModemManager: what the Debian package holds.
 build systemd "$(printf '%s\n' BR2_INIT_SYSTEMD=y BR2_PACKAGE_MODEM_MANAGER=y)"
 same usr/lib/systemd/system/modem-dialmode@.service "$kit/../systemd/modem-dialmode@.service"
 same usr/sbin/modem-dialmode-plugged "$kit/../common/modem-dialmode-plugged" -x
-rules=$target/usr/lib/udev/rules.d
-check "the udev rule for the unit, for the node" "$(grep -v '^#' "$rules/60-modem-dialmode.rules")" \
-    "^SUBSYSTEM==\"tty\", KERNEL==\"${device##*/}\", TAG\+="
-check "the rule for ModemManager, for the node" "$(grep -v '^#' "$rules/78-mm-modem-dialmode.rules")" \
-    "^SUBSYSTEM==\"tty\", KERNEL==\"${device##*/}\", ENV\{ID_MM_PORT_IGNORE\}=\"1\"\$"
+check "the udev rules for the unit and ModemManager, for the node" \
+    "$(cd "$target/usr/lib/udev/rules.d" && grep -v '^#' 60-modem-dialmode.rules 78-mm-modem-dialmode.rules)" \
+    "^60-[^:]*:SUBSYSTEM==\"tty\", KERNEL==\"${device##*/}\", TAG\+=.*
+78-[^:]*:SUBSYSTEM==\"tty\", KERNEL==\"${device##*/}\", ENV\{ID_MM_PORT_IGNORE\}=\"1\"\$"
 ((failures == 0)) && rm -rf "$work"

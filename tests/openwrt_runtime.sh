@@ -5,9 +5,8 @@
 # from Debian's mipsel archive, into CACHE/openwrt/root with OpenWrt's paths
 # and base files; and apk for this machine, CACHE/openwrt/host-apk, whose
 # mkpkg makes the project's .apk. Beside them ModemManager 1.24.0 as OpenWrt
-# builds it, without udev (here with its generic plugin alone, built in), on
-# Debian's GLib and D-Bus, started by OpenWrt's own package files for it
-# (shared/vendor/modemmanager/). Skips (77), saying why, without the sources.
+# builds it, without udev (here with its generic plugin alone), on Debian's
+# GLib and D-Bus. Skips (77), saying why, without the sources.
 #   openwrt_runtime.sh PROJECT CACHE
 set -euo pipefail
 project=$(cd "$1" && pwd) cache=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -21,8 +20,8 @@ for t in "$vendor"/*.tar.xz "$mm_vendor"/*.tar.xz; do tar -xf "$t" -C "$src"; do
 ln -s "$("$project/scripts/apk-tools.sh" "$src/apk-tools" "$src/host-apk")" "$out/host-apk"
 
 # Debian's run-time libraries go into the root; the -dev packages, and
-# util-linux but for its flock (which procd.sh locks with), into the sysroot.
-# ModemManager's: GLib, and D-Bus's daemon and its configuration.
+# util-linux but for its flock (which procd.sh locks with), into the sysroot;
+# GLib and D-Bus too, for ModemManager.
 (cd "$out/debs" && quiet "$project/scripts/mipsel-apt.sh" "$cache" apt-get download libc6 libgcc-s1 libatomic1 \
     libjson-c5 zlib1g libssl3 libjson-c-dev zlib1g-dev libssl-dev util-linux \
     libglib2.0-0 libffi8 libpcre2-8-0 libmount1 libblkid1 libselinux1 libglib2.0-dev libffi-dev libpcre2-dev \
@@ -66,8 +65,7 @@ printf '%s\n' 'static inline __SIZE_TYPE__ strlcpy(char *d, const char *s, __SIZ
     '  if (n) { __builtin_memcpy(d, s, c); d[c] = 0; } return l; }' >"$src/strlcpy.h"
 CFLAGS="$CFLAGS -Wno-error=format-overflow -include $src/strlcpy.h" cross procd
 cross opkg-lede -DBUILD_TESTS=OFF -DVERSION="$(basename "$vendor"/opkg-lede-*.tar.xz .tar.xz | cut -d- -f3)"
-mv "$root/bin/uci" "$root/sbin/" && mv "$root/bin/opkg-cl" "$root/bin/opkg" && cp -r "$root/share" "$root/usr/"
-rm -r "$root/share"
+mv "$root/bin/uci" "$root/sbin/" && mv "$root/bin/opkg-cl" "$root/bin/opkg" && cp -r "$root/share" "$root/usr/" && rm -r "$root/share"
 mv "$root/bin/jsonpath" "$root/usr/bin/jsonfilter" && mv "$root/bin/jshn" "$root/usr/bin/"
 printf '%s\n' '[binaries]' "c = 'mipsel-linux-gnu-gcc'" "strip = 'mipsel-linux-gnu-strip'" "pkgconfig = 'pkg-config'" \
     '[properties]' "pkg_config_libdir = '$PKG_CONFIG_LIBDIR'" "sys_root = '$sys'" '[host_machine]' \
@@ -78,9 +76,8 @@ DESTDIR=$root quiet meson install -C "$src/apk"
 # As OpenWrt's package of it, but for the plugins, and tests and examples.
 quiet meson setup "$src/mm" "$src"/ModemManager-* --cross-file "$src/cross.ini" --prefix=/usr --sysconfdir=/etc \
     --localstatedir=/var --auto-features=disabled -Dplugin_generic=enabled -Dbuiltin_plugins=true -Dudev=false \
-    -Dudevdir=/lib/udev -Dtests=false -Dexamples=false -Dsystemdsystemunitdir=no -Dsystemd_suspend_resume=false \
-    -Dsystemd_journal=false -Dpolkit=no -Dintrospection=false -Dman=false -Dbash_completion=false -Dmbim=false \
-    -Dqmi=false -Dqrtr=false
+    -Dudevdir=/lib/udev -D{tests,examples,systemd_suspend_resume,systemd_journal,introspection,man}=false \
+    -D{bash_completion,mbim,qmi,qrtr}=false -Dsystemdsystemunitdir=no -Dpolkit=no
 DESTDIR=$root quiet meson install -C "$src/mm"
 
 # OpenWrt's shell pieces, and what its base-files package would add: logd
@@ -95,15 +92,13 @@ printf '%s\n' 'root:x:0:' 'messagebus:x:100:' >"$root/etc/group"
 printf '%s\n' 'dest root /' 'lists_dir ext /var/opkg-lists' 'arch all 1' 'arch noarch 1' \
     'arch mipsel_24kc 10' >"$root/etc/opkg.conf"
 # OpenWrt's ModemManager package files, enabled; the system bus, as
-# OpenWrt's dbus package starts it (here before it), at /run as Debian's
-# D-Bus and GLib have it; and netifd's library, which the package's monitor
-# reads, with nothing to tell: no netifd runs here.
+# OpenWrt's dbus package starts it, at /run as Debian's D-Bus has it; and
+# netifd's library, read by the package's monitor: no netifd runs here.
 cp -r "$src"/openwrt-modemmanager/net/modemmanager/files/. "$root/"
-chmod +x "$root"/etc/init.d/modemmanager "$root"/usr/sbin/ModemManager-*
+printf '#!/bin/sh /etc/rc.common\nSTART=60\nUSE_PROCD=1\nstart_service() {\n\tmkdir -p /var/run/dbus\n\tprocd_open_instance
+\tprocd_set_param command /usr/bin/dbus-daemon --system --nofork --nopidfile\n\tprocd_close_instance\n}\n' >"$root/etc/init.d/dbus"
+chmod +x "$root"/etc/init.d/{modemmanager,dbus} "$root"/usr/sbin/ModemManager-*
 ln -s ../init.d/modemmanager "$root/etc/rc.d/S70modemmanager" && ln -s ../init.d/dbus "$root/etc/rc.d/S60dbus"
-printf '%s\n' '#!/bin/sh /etc/rc.common' 'START=60' 'USE_PROCD=1' 'start_service() {' '	mkdir -p /var/run/dbus' \
-    '	procd_open_instance' '	procd_set_param command /usr/bin/dbus-daemon --system --nofork --nopidfile' \
-    '	procd_close_instance' '}' >"$root/etc/init.d/dbus" && chmod +x "$root/etc/init.d/dbus"
 ln -s var/run "$root/run" && echo 4d616c74614f70656e577274e12d726f >"$root/etc/machine-id"
 mkdir -p "$root/lib/netifd" && echo 'proto_set_available() { :; }' >"$root/lib/netifd/netifd-proto.sh"
 echo "with ModemManager" >"$out/built"

@@ -10,12 +10,10 @@ sim=$1 tool=$2 readme=$3 page=$4 kit=$5 device=$6
 helper=$kit/common/modem-dialmode-plugged
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/checks.sh"
-# In PID and network namespaces of its own (and a user namespace where the
-# kernel allows one, so that the machine's device events stay out too):
-# nothing the kit starts outlives the test, even one that fails or is killed.
+# In PID and network (and, where allowed, user) namespaces of its own: nothing
+# the kit starts outlives the test, nor hears the machine's device events.
 if [[ -z ${RECIPE_TEST_INSIDE:-} ]]; then
-    own=(--net --pid --fork --kill-child --mount-proc)
-    unshare --user --map-root-user "${own[@]}" true 2>/dev/null && own=(--user --map-root-user "${own[@]}")
+    own=(--net --pid --fork --kill-child --mount-proc) && unshare -Ur "${own[@]}" true 2>/dev/null && own+=(-Ur)
     unshare "${own[@]}" true 2>/dev/null || { echo "skipped: no namespaces of its own here (needs root)"; exit 77; }
     RECIPE_TEST_INSIDE=1 exec unshare "${own[@]}" "$0" "$@"
 fi
@@ -52,9 +50,8 @@ SH
 # verdict NAME BIN SCRIPT [COMMAND...]: what COMMAND (the recipe) logs, with
 # modem-dialmode from BIN and BusyBox's applets, and what the modem got.
 # NAME.log holds the messages of the tag modem-dialmode in syslog and on
-# standard error. BIN polled is plain without BusyBox's uevent. With own_net
-# set, the case has a network namespace to itself, so that the kernel's list
-# of sockets holds no other case's syslog daemon.
+# standard error. BIN polled is plain without BusyBox's uevent. With own_net,
+# a network namespace (a list of sockets) free of the other cases' syslogd.
 verdict() {
     local name=$1 bin=$2 script=$3 applets=$bb
     shift 3
@@ -105,12 +102,11 @@ mkdir "$work/stalled" && printf '#!/bin/sh\n[ ! -e "$0.seen" ] || sleep 0.5\n: >
 stalled=$work/stalled verdict stale plain "await; $ok" \
     "$bb/sh" -c 'PATH=$stalled:$PATH "$0" "$@" & sleep 0.2; "$0" "$@"; wait' "${serve[@]}" &
 MODEM_DIALMODE_LOCK_DIR=$work/none verdict unusable plain "await; $ok" "${serve[@]}" &
-# A run while the syslog daemon listens, and one after it stopped, leaving
-# its socket behind.
+# A run while syslogd listens, and one after it stopped, leaving /dev/log.
 own_net=1 verdict stale-log plain "await; $ok; await; $ok" \
     "$bb/sh" -c '"$0" "$@"; kill $syslogd; sleep 0.5; "$0" "$@"' "${serve[@]}" &
-# The watcher without uevent, for a node that comes after it started; then
-# stopped, which must leave none of its naps.
+# The watcher without uevent, for a node that comes later; stopped, it must
+# leave none of its naps.
 verdict polled polled "appear 1500; await; $ok" "$bb/sh" -c '"$0" "$@" & sleep 15; kill $!; wait
     for nap in $(cat '"$work/naps"'); do [ -z "$(tr -d "\0" </proc/$nap/cmdline 2>/dev/null)" ] || echo "modem-dialmode: nap $nap left"; done' \
     "$bb/sh" "$helper" -w "$device" &
