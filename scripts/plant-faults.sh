@@ -95,6 +95,7 @@ kit_slips=(
     "$helper#a stopped run leaves its tool#	if [ -n \"\$child\" ]; then{NL}		kill \"\$child\" 2>/dev/null{NL}		wait \"\$child\"{NL}	fi{NL}#"
     "$helper#a stopped run exits 143#	trap - EXIT \"\$1\"{NL}	kill \"-\$1\" \$\$#	exit 143"
     "$helper#a stopped watcher leaves its run#[ \"\$holder\" = \"\$ended\" ] || kill \"\$holder\" 2>/dev/null#:"
+    "$helper#a gone node's run gives a verdict#	[ -z \"\$plug\" ] || [ \"\$(plug_of \"\$1\")\" = \"\$plug\" ] || return 1{NL}		if#		if"
     "$helper#a run outlives its node#|| kill \"\$holder\" 2>/dev/null{NL}	return 0#|| :{NL}	return 0"
     "$helper#a killed run's lock removed whole#rm -rf \"\${lock:?}/\$holder\"#rm -rf \"\$lock\""
     "$helper#no run takes over#elif [ \"\$held\" = \"\$plug\" ]; then#elif true; then"

@@ -102,6 +102,8 @@ mkdir "$work/stalled" && printf '#!/bin/sh\n[ ! -e "$0.seen" ] || sleep 0.5\n: >
 stalled=$work/stalled verdict stale plain "await; $ok" \
     "$bb/sh" -c 'PATH=$stalled:$PATH "$0" "$@" & sleep 0.2; "$0" "$@"; wait' "${serve[@]}" &
 MODEM_DIALMODE_LOCK_DIR=$work/none verdict unusable plain "await; $ok" "${serve[@]}" &
+# Gone during the run, and no removal told: no verdict, and no retry.
+MODEM_DIALMODE_TRIES=2 verdict vanished plain "await; hangup" "${serve[@]}" &
 # A run while syslogd listens, and one after it stopped, leaving /dev/log.
 own_net=1 verdict stale-log plain "await; $ok; await; $ok" \
     "$bb/sh" -c '"$0" "$@"; kill $syslogd; sleep 0.5; "$0" "$@"' "${serve[@]}" &
@@ -160,6 +162,7 @@ check "the lock gone after the runs" "$(ls "$work/locks/stale")" '^$'
 check "a lock folder that is missing" "$(logged unusable)" \
     "^cannot lock $(literal "$device") in $work/none: .*No such file or directory\|\$"
 check "the modem told nothing then" "$(received unusable)" '^0 '
+check "a node gone during its run" "$(logged vanished) $(received vanished)" '^ 15 '
 check "the verdicts while syslogd listened, and once it had stopped" \
     "$(sed -n 's/.*modem-dialmode: //p' "$work/stale-log.syslog") / $(sed -n 's/^modem-dialmode: //p' "$work/stale-log.out")" \
     '^modem accepted dial mode 0 / modem accepted dial mode 0$'
