@@ -17,6 +17,7 @@
 #                                   that scripts/test.sh left (default: its
 #                                   host and Malta cases of the start-up, and
 #                                   the OpenWrt and Buildroot kits' checks)
+# PLANT_ONLY=REGEX plants only the slips whose description it matches.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=no dir=src
@@ -170,6 +171,7 @@ echo "|---|---|---|"
 for slip in "${slips[@]}"; do
     IFS='#' read -r file what find replace <<<"$slip"
     [[ $target != yes || $what =~ $target_slips ]] || continue
+    [[ $what =~ ${PLANT_ONLY:-.} ]] || continue
     cp -r "$saved/." "$dir/"  # a fresh mtime, so that the build sees the change
     [[ ! -f $saved.cmake ]] || cp "$saved.cmake" CMakeLists.txt
     FIND=$find REPLACE=$replace perl -0pi -e '
