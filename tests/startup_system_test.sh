@@ -156,11 +156,14 @@ mdev)
             plug; await; delay 100; $ok; await; delay 500; hangup; delay 2000; plug; await; delay 100; $ok" ;;
 bare)
     log='dmesg'
-    # The node announced again during the first run. Then the listener
-    # killed; after the second plug, the watcher killed outright, and 3 s into
-    # the next plug, which nothing may tell, a start; a stop during its run.
+    # The node announced again during the first run. After it, the modem's
+    # other port announced, and the listener killed: neither may tell the
+    # modem again. After the second plug, the watcher killed outright, and
+    # 3 s into the next plug, which nothing may tell, a start; a stop during
+    # its run.
     act='[ -n "$seen" ] || ! tool_runs || { seen=1; announce; }
-         [ "$verdicts" -lt 1 ] || [ -n "$deaf" ] || { deaf=1; kill $(pidof uevent); }
+         [ "$verdicts" -lt 1 ] || [ -n "$deaf" ] || { deaf=1
+            echo add >/sys/class/tty/ttyACM0/uevent; sleep 1; kill $(pidof uevent); }
          [ "$verdicts" -lt 2 ] || [ -n "$killed" ] || { killed=$(cut -d . -f 1 /proc/uptime)
             kill -9 "$(cat /var/run/modem-dialmode.pid)"; }
          [ -n "$killed" ] && [ -z "$started" ] && [ "$node" = present ] && [ "$changed" -gt "$killed" ] &&
@@ -171,7 +174,7 @@ bare)
             sleep 3
             echo "@@ stop $({ /etc/init.d/S50modem-dialmode stop 2>&1; pidof modem-dialmode uevent
                              ps | grep "[m]odem-dialmode-plugged"; ls /var/run | grep modem-dialmode; } | tr "\n" ";")"; }'
-    script="appear 30000; await; delay 100; $ok; delay 6000; hangup; delay 5000
+    script="appear 30000; await; delay 100; $ok; delay 12000; hangup; delay 5000
             plug; await; delay 100; $ok; delay 6000; hangup; delay 5000
             plug; await; delay 8000; hangup; delay 2000; plug" ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
