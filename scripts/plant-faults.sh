@@ -158,7 +158,9 @@ build_all() {
     local dir
     cmake --build "$build" || return 1
     for dir in "${cross[@]}"; do cmake --build "$dir" --target modem-dialmode || return 1; done
-    [[ -z ${deb_build:-} ]] || cpack --config "$deb_build/CPackConfig.cmake" -B "$deb_build/packages"
+    # Built first, so that the files it configures (the udev rules) take the slip too.
+    [[ -z ${deb_build:-} ]] || { cmake --build "$deb_build" &&
+        cpack --config "$deb_build/CPackConfig.cmake" -B "$deb_build/packages"; }
 }
 build_all >/dev/null
 ctest --test-dir "$build" -j 24 "${ctest_args[@]}" >/dev/null || {
