@@ -59,7 +59,7 @@ if [[ $case == procd-* ]]; then
     # Plugged in at 30 s, then twice more, the first cut off as the tool
     # talks and back 10 s later (2 s without ModemManager, which here lets go
     # of the other ports only seconds after an unplug); once disabled, again.
-    again="delay 100; $ok; delay 6000; hangup; delay 3000; plug; await"
+    again="delay 100; $ok; delay 9000; hangup; delay 3000; plug; await"
     cut="delay 500; hangup; delay 10000; plug; await"
     script="appear 30000; await; $again; $cut; $again; delay 8000; hangup; delay 2000; plug"
     case $case in
@@ -70,7 +70,7 @@ if [[ $case == procd-* ]]; then
         sed -i "s/option retry .*/option retry '5'/" "$root/etc/config/modem-dialmode"
         prelude=:
         # 2 s into the refusal's retry wait, the modem resets.
-        script=${script/appear 30000; await;/appear 30000; await; send \"\\r\\nERROR\\r\\n\"; delay 7000; hangup; delay 2000; plug; await;} ;;
+        script=${script/appear 30000; await;/appear 30000; await; send \"\\r\\nERROR\\r\\n\"; delay 9000; hangup; delay 2000; plug; await;} ;;
     procd-opkg) prelude='echo "@@ install $(opkg install /pkg/*.ipk 2>&1 | tr "\n" ";")"' epilogue='opkg remove' ;;
     procd-apk) prelude='echo "@@ install $(apk add --allow-untrusted --force-non-repository --initdb /pkg/*.apk 2>&1 | tr "\n" ";")"'
         epilogue='apk del' ;;
@@ -123,9 +123,9 @@ elif [[ $case == systemd ]]; then
         echo \"@@ failed \$(journalctl -b -o cat -u 'modem-dialmode@*' | grep 'Failed with') \$(failed) / \$(dpkg -r modem-dialmode >/dev/null; failed)\""
     # There at power-on, refusing at first; the second plug cut off, and back
     # 10 s later, once ModemManager has let go of the other ports.
-    again="delay 6000; hangup; delay 5000; plug; await"
+    again="delay 9000; hangup; delay 5000; plug; await"
     script="await; await; delay 100; $ok; $again; delay 500; hangup; delay 10000; plug; await; delay 100; $ok"
-    script+="; $again; delay 100; $ok; delay 6000; hangup; delay 5000; plug"
+    script+="; $again; delay 100; $ok; delay 9000; hangup; delay 5000; plug"
 else
 mkdir -p "$root"/{etc/init.d,etc/default,usr/sbin,var/run,var/log,sys}
 install -m 755 "$kit/common/modem-dialmode-plugged" "$root/usr/sbin/"
@@ -150,9 +150,10 @@ mdev)
             echo "@@ restart $(/etc/init.d/S50modem-dialmode restart 2>&1 | tr "\n" ";")" \
                 "watchers $(ps | grep -c "[m]odem-dialmode-plugged -w")"; }'
     finished='[ "$verdicts" -ge 2 ]'
-    # Each answer is left 6 s for the tool to read before the unplug. The
+    # Each answer is left 9 s before the unplug: the tool reads for 5 s, and a
+    # run whose node went before it ended gives no verdict. The
     # restart's run is cut off half a second after its command.
-    script="appear 30000; await; delay 100; send \"\r\nERROR\r\n\"; delay 6000; hangup; delay 5000
+    script="appear 30000; await; delay 100; send \"\r\nERROR\r\n\"; delay 9000; hangup; delay 5000
             plug; await; delay 100; $ok; await; delay 500; hangup; delay 2000; plug; await; delay 100; $ok" ;;
 bare)
     log='dmesg'
@@ -175,7 +176,7 @@ bare)
             echo "@@ stop $({ /etc/init.d/S50modem-dialmode stop 2>&1; pidof modem-dialmode uevent
                              ps | grep "[m]odem-dialmode-plugged"; ls /var/run | grep modem-dialmode; } | tr "\n" ";")"; }'
     script="appear 30000; await; delay 100; $ok; delay 12000; hangup; delay 5000
-            plug; await; delay 100; $ok; delay 6000; hangup; delay 5000
+            plug; await; delay 100; $ok; delay 9000; hangup; delay 5000
             plug; await; delay 8000; hangup; delay 2000; plug" ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
