@@ -69,7 +69,7 @@ if [[ $case == procd-* ]]; then
         rm "$root"/etc/rc.d/S*{dbus,modemmanager} && script=${script/delay 10000/delay 2000}
         sed -i "s/option retry .*/option retry '5'/" "$root/etc/config/modem-dialmode"
         prelude=:
-        # 2 s into the refusal's retry wait, the modem resets.
+        # 4 s into the refusal's retry wait, the modem resets.
         script=${script/appear 30000; await;/appear 30000; await; send \"\\r\\nERROR\\r\\n\"; delay 9000; hangup; delay 2000; plug; await;} ;;
     procd-opkg) prelude='echo "@@ install $(opkg install /pkg/*.ipk 2>&1 | tr "\n" ";")"' epilogue='opkg remove' ;;
     procd-apk) prelude='echo "@@ install $(apk add --allow-untrusted --force-non-repository --initdb /pkg/*.apk 2>&1 | tr "\n" ";")"'
