@@ -164,7 +164,8 @@ bare)
     # its run.
     act='[ -n "$seen" ] || ! tool_runs || { seen=1; announce; }
          [ "$verdicts" -lt 1 ] || [ -n "$deaf" ] || { deaf=1
-            echo add >/sys/class/tty/ttyACM0/uevent; sleep 1; kill $(pidof uevent); }
+            for p in /sys/class/tty/ttyACM*; do [ "/dev/${p##*/}" = "$(readlink -f "$device")" ] || { echo add >"$p/uevent"; break; }; done
+            sleep 1; kill $(pidof uevent); }
          [ "$verdicts" -lt 2 ] || [ -n "$killed" ] || { killed=$(cut -d . -f 1 /proc/uptime)
             kill -9 "$(cat /var/run/modem-dialmode.pid)"; }
          [ -n "$killed" ] && [ -z "$started" ] && [ "$node" = present ] && [ "$changed" -gt "$killed" ] &&
