@@ -47,13 +47,19 @@ if [[ $case == procd-* ]]; then
     service='ubus call service list "{\"name\":\"modem-dialmode\"}" | tr -d " \t\n"'
     # During the first run, the plug and procd's instance, and the node
     # announced again (as when the boot's start and a plug meet); a second
-    # into the last told plug's wait for the answer, a stop, and disabled.
+    # into the last told plug's wait for the answer, a stop; the node announced
+    # again once more (an add event that a busy router runs late), and waited
+    # for until ModemManager's hotplug script, which runs after the kit's, has
+    # logged it; and disabled.
     act='[ -n "$seen" ] || ! tool_runs || { seen=1; echo "@@ instance $(ls -iL "$device" | awk "{ print \$1 }") $('"$service"')"
              announce; }
          [ "$verdicts" -lt 2 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
              sleep 3
              /etc/init.d/modem-dialmode stop 2>&1
              for _ in $(seq 25); do [ "$('"$service"')" = "{}" ] && break; sleep 0.2; done
+             heard() { /sbin/logread | grep -c "add serial interface ${device##*/}: event processed"; }
+             before=$(heard) && announce
+             for _ in $(seq 300); do [ "$(heard)" -gt "$before" ] && break; sleep 0.2; done
              echo "@@ stop $({ tool_runs && echo tool; '"$service"'; } 2>&1)"
              /etc/init.d/modem-dialmode disable; }'
     # Plugged in at 30 s, then twice more, the first cut off as the tool
