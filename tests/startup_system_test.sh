@@ -149,12 +149,14 @@ mdev)
         >"$root/etc/init.d/S10mdev"
     log='grep modem-dialmode /var/log/messages'
     # 3 s into the unplug in the retry wait: the runs left. Once the new plug
-    # is told: a restart, with the modem there.
+    # is told: a restart, with the modem there, and the watchers then (init's
+    # children: the new one forks as it starts its listener).
     act='[ "$node" = present ] || [ -z "$plugs" ] || [ -n "$unplugged" ] || [ "$changed" -gt $(($(cut -d . -f 1 /proc/uptime) - 3)) ] ||
             { unplugged=1; echo "@@ unplugged $(ps | grep -c "[m]odem-dialmode-plugged /dev")"; }
          [ "$verdicts" -lt 1 ] || [ -n "$acted" ] || { acted=1
             echo "@@ restart $(/etc/init.d/S50modem-dialmode restart 2>&1 | tr "\n" ";")" \
-                "watchers $(ps | grep -c "[m]odem-dialmode-plugged -w")"; }'
+                "watchers $(for p in /proc/[0-9]*; do [ "$(cut -d " " -f 4 "$p/stat" 2>/dev/null)" = 1 ] &&
+                    tr "\0" " " <"$p/cmdline" 2>/dev/null | grep -q "[m]odem-dialmode-plugged -w" && echo; done | wc -l)"; }'
     finished='[ "$verdicts" -ge 2 ]'
     # Each answer is left 9 s before the unplug: the tool reads for 5 s, and a
     # run whose node went before it ended gives no verdict. The
