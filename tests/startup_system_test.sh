@@ -47,16 +47,14 @@ if [[ $case == procd-* ]]; then
     service='ubus call service list "{\"name\":\"modem-dialmode\"}" | tr -d " \t\n"'
     # During the first run, the plug and procd's instance, and the node
     # announced again (as when the boot's start and a plug meet); a second
-    # into the last told plug's wait for the answer, a stop; the node's add
-    # event handled again at once, as a busy router's hotplug queue runs it
-    # late; and disabled.
+    # into the last told plug's wait for the answer, a stop, the node's add
+    # event run again (late, as a busy router's hotplug queue runs it), and disabled.
     act='[ -n "$seen" ] || ! tool_runs || { seen=1; echo "@@ instance $(ls -iL "$device" | awk "{ print \$1 }") $('"$service"')"
              announce; }
          [ "$verdicts" -lt 2 ] || [ -n "$acted" ] || ! tool_runs || { acted=$(uptime_s)
              sleep 3
              /etc/init.d/modem-dialmode stop 2>&1
-             n=$(readlink -f "$device") && ACTION=add SUBSYSTEM=tty DEVNAME=${n#/dev/} \
-                 DEVPATH=$(readlink -f "/sys/class/tty/${n##*/}" | sed s,^/sys,,) /sbin/hotplug-call tty
+             ACTION=add SUBSYSTEM=tty DEVNAME=${device#/dev/} /sbin/hotplug-call tty
              for _ in $(seq 25); do [ "$('"$service"')" = "{}" ] && break; sleep 0.2; done
              echo "@@ stop $({ tool_runs && echo tool; '"$service"'; } 2>&1)"
              /etc/init.d/modem-dialmode disable; }'
@@ -79,12 +77,9 @@ if [[ $case == procd-* ]]; then
     procd-apk) prelude='echo "@@ install $(apk add --allow-untrusted --force-non-repository --initdb /pkg/*.apk 2>&1 | tr "\n" ";")"'
         epilogue='apk del' ;;
     esac
-    # ModemManager's modem of the last plug, and for a failure's console what
-    # it did with the node and when it started; removed again, enabled: the
+    # ModemManager's modem of the last plug; removed again, enabled: the
     # package's own script disables it.
-    [[ $epilogue == : ]] || epilogue="echo \"@@ modem \$(modem)\"
-        /sbin/logread | grep -E 'ModemManager.*(starting in|${device##*/}|caught)|Instance modemmanager' | sed 's/^/@@ mm /'
-        /etc/init.d/modem-dialmode enable
+    [[ $epilogue == : ]] || epilogue="echo \"@@ modem \$(modem)\"; /etc/init.d/modem-dialmode enable
         $epilogue modem-dialmode >/dev/null; echo \"@@ removed \$(ls /etc/rc.d /etc/init.d /usr/bin | grep -c modem-dialmode)\""
     prelude="start=\$(uptime_s); $prelude; echo \"@@ installed \$(awk \"BEGIN { print \$(uptime_s) - \$start }\")\""
     prelude+='; echo "@@ booted $(uptime_s) $(cat /proc/1/comm) $(pidof ubusd logd | wc -w)"'
@@ -150,8 +145,7 @@ mdev)
         >"$root/etc/init.d/S10mdev"
     log='grep modem-dialmode /var/log/messages'
     # 3 s into the unplug in the retry wait: the runs left. Once the new plug
-    # is told: a restart, with the modem there, and the watchers then (init's
-    # children: the new one forks as it starts its listener).
+    # is told: a restart, with the modem there, and init's child watchers then.
     act='[ "$node" = present ] || [ -z "$plugs" ] || [ -n "$unplugged" ] || [ "$changed" -gt $(($(cut -d . -f 1 /proc/uptime) - 3)) ] ||
             { unplugged=1; echo "@@ unplugged $(ps | grep -c "[m]odem-dialmode-plugged /dev")"; }
          [ "$verdicts" -lt 1 ] || [ -n "$acted" ] || { acted=1
