@@ -119,7 +119,7 @@ kit_slips=(
     "$openwrt/Makefile#the feed without the start-up files#	DESTDIR=\$(PKG_INSTALL_DIR) cmake --install \$(CMAKE_BINARY_DIR) --component openwrt{NL}#"
     "$openwrt/files/modem-dialmode.init#procd respawns the run#	procd_set_param stdout 1#	procd_set_param respawn{NL}	procd_set_param stdout 1"
     "$openwrt/files/modem-dialmode.init#the configuration not passed on#	procd_set_param env MODEM_DIALMODE_TRIES#	: procd_set_param env MODEM_DIALMODE_TRIES"
-    "$openwrt/files/modem-dialmode.init#the plug not in procd's command#\"\$DEVICE\" \"\$(plug)\"#\"\$DEVICE\""
+    "$openwrt/files/modem-dialmode.init#the plug not in procd's command#\"\$DEVICE\" \"\$told\"#\"\$DEVICE\""
     "$openwrt/files/modem-dialmode.init#a plug told again after a stop#	echo \"\$told\" >\"\$TOLD\"{NL}#"
     "$openwrt/files/modem-dialmode.hotplug#a disabled service restarted#/etc/init.d/modem-dialmode enabled || exit 0#"
     "$openwrt/files/modem-dialmode.hotplug#a served plug restarted#/etc/init.d/modem-dialmode plugged#/etc/init.d/modem-dialmode restart"
