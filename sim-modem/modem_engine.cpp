@@ -225,6 +225,13 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
     case step_kind::lines:
         usb_set_serial_state(*m.line.usb, s.lines);
         return true;
+    case step_kind::cue:
+        if (m.cues_heard == m.at.cues_taken)
+            return false; // the channel's next line moves it on
+        m.at.cues_taken++;
+        if (m.line.usb)
+            usb_note(*m.line.usb, "cue");
+        return true;
     }
     return true;
 }

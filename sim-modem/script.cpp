@@ -168,7 +168,7 @@ constexpr step_syntax steps[] = {
     {"appear", step_kind::appear, takes::number, true, line::any, "MS",
      "the device shows up (USB: is plugged in) MS ms after the\nstart"},
     {"absent", step_kind::absent, takes::nothing, true, line::any, "",
-     "the device never shows up"},
+     "the device is not there at the start (USB: not plugged in\nbefore a plug step)"},
     {"node", step_kind::node, takes::node_kind, true, line::pty, "KIND",
      "the device is no terminal but KIND: null, fifo or\nfile"},
     {"await", step_kind::await, takes::nothing, false, line::any, "",
@@ -190,9 +190,11 @@ constexpr step_syntax steps[] = {
     {"hangup", step_kind::hangup, takes::nothing, false, line::any, "",
      "close the line like an unplugged modem (USB: unplug)"},
     {"plug", step_kind::plug, takes::nothing, false, line::usb, "",
-     "plug the modem in again, after a hangup"},
+     "plug the modem in, after absent or a hangup"},
     {"lines", step_kind::lines, takes::line_names, false, line::usb, "[dcd] [dsr] [ri]",
      "report these lines raised, the rest low"},
+    {"cue", step_kind::cue, takes::nothing, false, line::any, "",
+     "wait for the next cue: a line on the --cues socket (a guest\nsaying that it is ready for what follows)"},
 };
 
 const step_syntax *syntax_of(step_kind kind)

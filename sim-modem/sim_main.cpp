@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cues.h"
 #include "sim_modem.h"
 #include "usb_acm.h"
 #include "wait_status.h"
@@ -46,6 +47,10 @@ const char usage_text[] =
     "                      usb-redir,chardev=M: three CDC-ACM ports, of which the\n"
     "                      modem is the third (a guest's ttyACM2). No private\n"
     "                      /dev is made, so no privileges are needed\n"
+    "  -c, --cues SOCKET   listen on SOCKET for the cue step's cues, one a line:\n"
+    "                      for a guest's serial port, which QEMU passes on\n"
+    "                      with -chardev socket,id=C,path=SOCKET -serial\n"
+    "                      chardev:C\n"
     "      --check         only tell whether a private /dev can be made here\n"
     "  -h, --help          show this help\n"
     "\n";
@@ -60,6 +65,7 @@ struct options {
     std::string script = default_script;
     const char *record = nullptr;
     const char *usb = nullptr;
+    const char *cues = nullptr;
     bool check = false;
     char **command = nullptr;
 };
@@ -121,6 +127,8 @@ options parse_options(int argc, char **argv)
             o.record = value("--record");
         } else if (a == "-u" || a == "--usb") {
             o.usb = value("--usb");
+        } else if (a == "-c" || a == "--cues") {
+            o.cues = value("--cues");
         } else if (a == "--check") {
             o.check = true;
         } else if (a == "-h" || a == "--help") {
@@ -157,11 +165,12 @@ pid_t start_command(char **command)
 }
 
 // Serves the command in real time until it ends; returns its wait status.
-int serve(sim_modem &m, pid_t pid)
+int serve(sim_modem &m, cue_channel &cues, pid_t pid)
 {
     int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     for (;;) {
         int64_t now = monotonic_us();
+        m.cues_heard += cues_take(cues);
         int64_t wake = modem_advance(m, now);
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
@@ -170,7 +179,7 @@ int serve(sim_modem &m, pid_t pid)
             modem_advance(m, monotonic_us());
             return status;
         }
-        struct pollfd fds[2] = {{pidfd, POLLIN, 0}, {m.line.master, POLLIN, 0}};
+        struct pollfd fds[3] = {{pidfd, POLLIN, 0}, {m.line.master, POLLIN, 0}, {cues_poll_fd(cues), POLLIN, 0}};
         if (m.line.usb)
             fds[1] = {usb_poll_fd(*m.line.usb), usb_poll_events(*m.line.usb), 0};
         else if (!m.talk.pending.empty())
@@ -182,7 +191,7 @@ int serve(sim_modem &m, pid_t pid)
             if (timeout_ms < 0 || ms < timeout_ms)
                 timeout_ms = static_cast<int>(ms);
         }
-        if (poll(fds, 2, timeout_ms) < 0 && errno != EINTR)
+        if (poll(fds, 3, timeout_ms) < 0 && errno != EINTR)
             die(exit_cannot_run, std::string("poll: ") + strerror(errno));
     }
 }
@@ -208,16 +217,20 @@ int main(int argc, char **argv)
 
     sim_modem m;
     usb_acm usb;
+    cue_channel cues;
     if (o.usb ? !modem_open_usb(m, usb, script, monotonic_us(), error) || !usb_listen(usb, o.usb, error)
               : !modem_open(m, o.device, script, monotonic_us(), error))
         die(exit_cannot_run, error);
+    if (o.cues && !cues_listen(cues, o.cues, error))
+        die(exit_cannot_run, error);
     modem_advance(m, monotonic_us());
-    int status = serve(m, start_command(o.command));
+    int status = serve(m, cues, start_command(o.command));
 
     modem_capture_line(m);
     std::string record = modem_record(m);
     modem_close(m);
     usb_close(usb);
+    cues_close(cues);
     if (o.record && !write_file(o.record, record))
         die(exit_cannot_run, std::string("cannot write ") + o.record + ": " + strerror(errno));
     return exit_code_of(status);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-enum class step_kind { appear, absent, node, await, echo, delay, send, drain, listing, flood, hangup, plug, lines };
+enum class step_kind { appear, absent, node, await, echo, delay, send, drain, listing, flood, hangup, plug, lines, cue };
 
 struct modem_step {
     step_kind kind;
@@ -54,6 +54,7 @@ struct modem_line {
 struct script_cursor {
     size_t next = 0;
     size_t listing_sent = 0; // chunks of the current listing step sent so far
+    size_t cues_taken = 0;
     int64_t start_us = 0;
     int64_t step_started_us = 0;
 };
@@ -79,6 +80,7 @@ struct modem_seen {
 
 struct sim_modem {
     modem_script script;
+    size_t cues_heard = 0; // lines that came on the cue channel (cues.h)
     std::string device;
     modem_line line;
     script_cursor at;

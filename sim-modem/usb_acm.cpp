@@ -7,10 +7,10 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <usbredirparser.h>
 
+#include "cues.h"
 #include "usb_acm.h"
 #include "usb_descriptors.h"
 
@@ -24,7 +24,6 @@ static_assert(usb_at_ports == modem_function, "the functions before the modem ar
 
 usb_acm &acm(void *priv) { return *static_cast<usb_acm *>(priv); }
 
-void note(usb_acm &u, const std::string &what) { u.events.push_back({u.now_us, what}); }
 
 // Bits 0 and 1 of SET_CONTROL_LINE_STATE.
 constexpr unsigned control_dtr = 1, control_rts = 2;
@@ -86,7 +85,7 @@ void send_connect(usb_acm &u)
     usbredirparser_send_ep_info(u.parser, &endpoints);
     usbredirparser_send_device_connect(u.parser, &device);
     u.plugged = true;
-    note(u, "plugged");
+    usb_note(u, "plugged");
 }
 
 // Everything the device knew goes with it; what the host had sent stays taken.
@@ -125,7 +124,7 @@ void on_set_configuration(void *priv, uint64_t id, usb_redir_set_configuration_h
     if (status.status == usb_redir_success) {
         u.configuration = h->configuration;
         u.notify_started = false;
-        note(u, "configured " + std::to_string(u.configuration));
+        usb_note(u, "configured " + std::to_string(u.configuration));
     }
     status.configuration = u.configuration;
     usbredirparser_send_configuration_status(u.parser, id, &status);
@@ -197,7 +196,7 @@ bool modem_request(usb_acm &u, const usb_redir_control_packet_header &h, const u
 {
     if (h.requesttype == 0x21 && h.request == 0x20 && data_len >= 7) {
         memcpy(u.line_coding, data, sizeof u.line_coding);
-        note(u, "line " + coding_text(u.line_coding));
+        usb_note(u, "line " + coding_text(u.line_coding));
     } else if (h.requesttype == 0xa1 && h.request == 0x21) {
         memcpy(answer, u.line_coding, sizeof u.line_coding);
         answer_len = sizeof u.line_coding;
@@ -207,9 +206,9 @@ bool modem_request(usb_acm &u, const usb_redir_control_packet_header &h, const u
         if ((h.value & control_dtr) && !(u.control_lines & control_dtr))
             u.state_due = true;
         u.control_lines = h.value & (control_dtr | control_rts);
-        note(u, "lines " + lines_text(u.control_lines, control_line_names));
+        usb_note(u, "lines " + lines_text(u.control_lines, control_line_names));
     } else if (h.requesttype == 0x21 && h.request == 0x23) {
-        note(u, "break " + std::to_string(h.value));
+        usb_note(u, "break " + std::to_string(h.value));
     } else {
         return false;
     }
@@ -248,7 +247,7 @@ void on_bulk(void *priv, uint64_t id, usb_redir_bulk_packet_header *h, uint8_t *
         const char *bytes = reinterpret_cast<const char *>(data);
         if (h->endpoint == out_endpoint(modem_function) && data_len > 0) {
             u.from_host.append(bytes, static_cast<size_t>(data_len));
-            note(u, "data " + std::to_string(data_len));
+            usb_note(u, "data " + std::to_string(data_len));
         }
         for (int f = 0; f < usb_at_ports; f++)
             if (h->endpoint == out_endpoint(f) && data_len > 0)
@@ -303,7 +302,7 @@ void drop_peer(usb_acm &u)
     u.peer = -1;
     u.peer_ready = false;
     if (u.plugged)
-        note(u, "host gone");
+        usb_note(u, "host gone");
     forget_device(u);
 }
 
@@ -347,7 +346,7 @@ void deliver(usb_acm &u)
         usb_redir_interrupt_packet_header h{notify_endpoint(modem_function), usb_redir_success, sizeof n};
         usbredirparser_send_interrupt_packet(u.parser, 0, &h, n, sizeof n);
         u.state_due = false;
-        note(u, "state " + lines_text(u.serial_state, usb_state_lines));
+        usb_note(u, "state " + lines_text(u.serial_state, usb_state_lines));
     }
 }
 
@@ -355,23 +354,13 @@ void deliver(usb_acm &u)
 
 bool usb_listen(usb_acm &u, const char *path, std::string &error)
 {
-    struct sockaddr_un a {};
-    a.sun_family = AF_UNIX;
-    size_t length = strlen(path);
-    if (length >= sizeof a.sun_path) {
-        error = std::string("socket path too long: ") + path;
-        return false;
-    }
-    memcpy(a.sun_path, path, length + 1);
-    unlink(path);
-    u.listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (u.listener < 0 || bind(u.listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        listen(u.listener, 1) != 0) {
-        error = std::string("cannot listen on ") + path + ": " + strerror(errno);
-        return false;
-    }
     u.socket_path = path;
-    return true;
+    return unix_listen(path, u.listener, error);
+}
+
+void usb_note(usb_acm &u, const std::string &what)
+{
+    u.events.push_back({u.now_us, what});
 }
 
 void usb_service(usb_acm &u, int64_t now_us)
@@ -419,7 +408,7 @@ void usb_unplug(usb_acm &u)
         return;
     usbredirparser_send_device_disconnect(u.parser);
     forget_device(u);
-    note(u, "unplugged");
+    usb_note(u, "unplugged");
 }
 
 size_t usb_send(usb_acm &u, const char *bytes, size_t n)

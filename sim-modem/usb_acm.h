@@ -81,4 +81,6 @@ void usb_unplug(usb_acm &u);
 // how many it took.
 size_t usb_send(usb_acm &u, const char *bytes, size_t n);
 void usb_set_serial_state(usb_acm &u, unsigned lines);
+// Adds WHAT to the events the record lists, at the time of the last service.
+void usb_note(usb_acm &u, const std::string &what);
 void usb_close(usb_acm &u);
