@@ -55,7 +55,7 @@ mipsel_size() { # PACKAGE:PATH inside it, or :FILE for a file at hand
     [[ -n $package ]] || { stripped_size "$path" mipsel-linux-gnu-strip; return; }
     mkdir -p "$cache/debs"
     compgen -G "$cache/debs/${package}_*.deb" >/dev/null ||
-        (cd "$cache/debs" && "$root/scripts/mipsel-apt.sh" "$cache" apt-get download "$package" >/dev/null)
+        (cd "$cache/debs" && "$root/scripts/debian-apt.sh" mipsel apt-get download "$package" >/dev/null)
     dpkg-deb --fsys-tarfile "$cache"/debs/"${package}"_*.deb | tar -xO "./$path" >"$out/runs/mipsel-binary"
     stripped_size "$out/runs/mipsel-binary" mipsel-linux-gnu-strip
 }

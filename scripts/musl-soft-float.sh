@@ -17,7 +17,7 @@ need_packages mipsel-linux-gnu-gcc=gcc-mipsel-linux-gnu dpkg-source=dpkg-dev mak
 
 work=$root/source
 rm -rf "$work" && mkdir -p "$work"
-(cd "$work" && "$here/mipsel-apt.sh" "$root" apt-get source --download-only musl >/dev/null)
+(cd "$work" && "$here/debian-apt.sh" mipsel apt-get source --download-only musl >/dev/null)
 dpkg-source --no-check -x "$work"/musl_*.dsc "$work/musl" >/dev/null
 cd "$work/musl"
 echo "building musl $(cat VERSION) for mipsel, soft float, into $root" >&2

@@ -9,7 +9,8 @@
 # BUILDROOT (default: $MODEM_DIALMODE_BUILDROOT) is a Buildroot source tree,
 # or a tarball of one; without it, the long-term release beside the project in
 # shared/vendor/. Where there is neither, the test skips (exit 77) and says
-# why. WORK is removed first, and again once the build has passed.
+# why. WORK keeps Buildroot's outputs and host tools from one run to the
+# next; the package is built anew (its dirclean), in a target of its own.
 set -euo pipefail
 project=$1 work=$2 buildroot=${3:-${MODEM_DIALMODE_BUILDROOT:-}}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,12 +23,12 @@ fi
 kit=$project/packaging/buildroot
 device=/dev/modem-at   # not the default, to see the option reach the tool and the script
 
-# Buildroot is unpacked outside the source tree, and rebuilt from scratch.
-rm -rf "$work" && mkdir -p "$work"
+# Buildroot is unpacked outside the source tree.
 if [[ -d $buildroot ]]; then
     src=$(cd "$buildroot" && pwd)
 else
-    tar -xf "$buildroot" -C "$work" && src=$(echo "$work"/buildroot-*)
+    compgen -G "$work/buildroot-*" >/dev/null || tar -xf "$buildroot" -C "$work"
+    src=$(echo "$work"/buildroot-*)
 fi
 
 echo "== check-package"
@@ -51,8 +52,8 @@ cp -L /usr/bin/$triple-* "$toolchain/bin/"
 cp -a /usr/lib/gcc-cross/$triple "$toolchain/lib/gcc-cross/"
 cp -a /usr/$triple/bin "$toolchain/$triple/"
 cp -a /usr/$triple/include /usr/$triple/lib "$toolchain/$triple/usr/"
-ln -s usr/include "$toolchain/$triple/include"
-ln -s usr/lib "$toolchain/$triple/lib"
+ln -sfn usr/include "$toolchain/$triple/include"
+ln -sfn usr/lib "$toolchain/$triple/lib"
 grep -l -s '^GROUP' "$toolchain/$triple/usr/lib/"*.so | xargs sed -i "s|/usr/$triple/lib/||g"
 # 2. Buildroot refuses a distribution's compiler (built --with-sysroot=/). The
 #    output's local.mk is read after that check is defined, and disarms it.
@@ -60,7 +61,7 @@ grep -l -s '^GROUP' "$toolchain/$triple/usr/lib/"*.so | xargs sed -i "s|/usr/$tr
 #    packages of tar and pkgconf stand in for them.
 sources=$work/sources
 mkdir -p "$sources"
-(cd "$sources" && "$project/scripts/mipsel-apt.sh" "$work/apt" apt-get source --download-only tar pkgconf >/dev/null &&
+compgen -G "$sources/*.dsc" >/dev/null || (cd "$sources" && "$project/scripts/debian-apt.sh" mipsel apt-get source -d tar pkgconf >/dev/null &&
     for dsc in *.dsc; do dpkg-source --no-check -x "$dsc" >/dev/null; done)
 cat >"$work/local.mk" <<LOCAL
 check_unusable_toolchain = true
@@ -69,10 +70,10 @@ HOST_PKGCONF_OVERRIDE_SRCDIR = $(echo "$sources"/pkgconf-*/)
 LOCAL
 # ---- end of the scaffolding ----
 
-# build NAME LINES: make modem-dialmode in an output of its own, with the
-# lines LINES added to the board's configuration.
+# build NAME LINES: make modem-dialmode anew in an output of its own, with
+# the lines LINES added to the board's configuration.
 build() {
-    out=$work/$1 && target=$out/target
+    out=$work/$1 && target=$out/per-package/modem-dialmode/target
     mkdir -p "$out" && cp "$work/local.mk" "$out/"
     cat >"$out/defconfig" <<CONFIG
 BR2_mipsel=y
@@ -91,13 +92,14 @@ BR2_TOOLCHAIN_EXTERNAL_HAS_SSP_STRONG=y
 BR2_TOOLCHAIN_EXTERNAL_CXX=y
 BR2_TOOLCHAIN_EXTERNAL_OPENMP=y
 # BR2_TOOLCHAIN_EXTERNAL_INET_RPC is not set
+BR2_PER_PACKAGE_DIRECTORIES=y
 BR2_PACKAGE_MODEM_DIALMODE=y
 BR2_PACKAGE_MODEM_DIALMODE_DEVICE="$device"
 $2
 CONFIG
     local start=$SECONDS
     brmake BR2_DEFCONFIG="$out/defconfig" defconfig >/dev/null
-    if ! brmake modem-dialmode >"$out/build.log" 2>&1; then
+    if ! brmake modem-dialmode-dirclean modem-dialmode >"$out/build.log" 2>&1; then
         tail -n 60 "$out/build.log"
         check "make modem-dialmode ($1)" failed '^passed$'
         exit 1
@@ -128,4 +130,4 @@ check "the udev rules for the unit and ModemManager, for the node" \
     "$(cd "$target/usr/lib/udev/rules.d" && grep -v '^#' 60-modem-dialmode.rules 78-mm-modem-dialmode.rules)" \
     "^60-[^:]*:SUBSYSTEM==\"tty\", KERNEL==\"${device##*/}\", TAG\+=.*
 78-[^:]*:SUBSYSTEM==\"tty\", KERNEL==\"${device##*/}\", ENV\{ID_MM_PORT_IGNORE\}=\"1\"\$"
-((failures == 0)) && rm -rf "$work"
+((failures == 0))

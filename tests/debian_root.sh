@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Makes, once, CACHE/debian/root.img: an ext4 image of a Debian 12 mipsel root
+# Makes OUT/root.img: an ext4 image of a Debian 12 mipsel root
 # with systemd, udev and ModemManager from the archive this machine uses, and the Malta
-# kernel's modules (from CACHE, target_packages.sh's), for the systemd boot
+# kernel's modules (from MALTA, target_packages.sh's), for the systemd boot
 # case. mmdebstrap runs as root of a user namespace of its own, which maps
 # every id to itself and has a binfmt_misc of its own (Linux 6.7 and later),
 # where qemu-user-static's qemu-mipsel runs the root's programs: the
 # machine's own binfmt_misc is left alone. Skips (77), saying why, where that
 # namespace or qemu-user-static cannot be had. Run as root.
-#   debian_root.sh CACHE
+#   debian_root.sh MALTA OUT
 set -euo pipefail
-cache=$(cd "$1" && pwd) && out=$cache/debian include=systemd,systemd-sysv,udev,kmod,modemmanager
+cache=$(cd "$1" && pwd) out=$2 include=systemd,systemd-sysv,udev,kmod,modemmanager
 [[ -e $out/root.img && $(cat "$out/included" 2>/dev/null) == "$include" ]] && exit 0
 kdeb=$(echo "$cache"/debs/linux-image-*_mipsel.deb) kernel=$(dpkg-deb -f "$kdeb" Package)
 kernel=${kernel#linux-image-} work=$out/work

@@ -25,8 +25,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/checks.sh"
 
 malta_root() {
-    cache=$1 work=$2
-    "$here/target_packages.sh" "$cache"
+    cache=$1/malta work=$2
     rm -rf "$work" && mkdir -p "$work/root"/{bin,dev,proc,tmp,usr/bin,lib/modules}
     install -m 755 "$cache/busybox" "$work/root/bin/busybox"
     install -m 755 "$3" "$work/root/usr/bin/modem-dialmode"

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Builds OpenWrt's runtime for the Malta guest, once, from the sources in
+# Builds OpenWrt's runtime for the Malta guest from the sources in
 # shared/vendor/openwrt/ (see its README): procd, ubusd, logd and logread,
 # uci, jsonfilter, opkg and apk, with glibc, json-c, zlib, OpenSSL and flock
-# from Debian's mipsel archive, into CACHE/openwrt/root with OpenWrt's paths
-# and base files; and apk for this machine, CACHE/openwrt/host-apk, whose
+# from Debian's mipsel archive, into OUT/root with OpenWrt's paths
+# and base files; and apk for this machine, OUT/host-apk, whose
 # mkpkg makes the project's .apk. Beside them ModemManager 1.24.0 as OpenWrt
 # builds it, without udev (here with its generic plugin alone), on Debian's
 # GLib and D-Bus. Skips (77), saying why, without the sources.
-#   openwrt_runtime.sh PROJECT CACHE
+#   openwrt_runtime.sh PROJECT OUT
 set -euo pipefail
-project=$(cd "$1" && pwd) cache=$(mkdir -p "$2" && cd "$2" && pwd)
-vendor=$project/../shared/vendor/openwrt out=$cache/openwrt mm_vendor=$project/../shared/vendor/modemmanager
+project=$(cd "$1" && pwd) out=$2
+vendor=$project/../shared/vendor/openwrt mm_vendor=$project/../shared/vendor/modemmanager
 [[ -d $vendor && -d $mm_vendor ]] || { echo "skipped: no OpenWrt or ModemManager sources at $vendor(/../modemmanager)"; exit 77; }
 [[ $(cat "$out/built" 2>/dev/null) == "with ModemManager" ]] && exit 0
 root=$out/root sys=$out/sysroot src=$out/src log=$out/build.log
@@ -22,7 +22,7 @@ ln -s "$("$project/scripts/apk-tools.sh" "$src/apk-tools" "$src/host-apk")" "$ou
 # Debian's run-time libraries go into the root; the -dev packages, and
 # util-linux but for its flock (which procd.sh locks with), into the sysroot;
 # GLib and D-Bus too, for ModemManager.
-(cd "$out/debs" && quiet "$project/scripts/mipsel-apt.sh" "$cache" apt-get download libc6 libgcc-s1 libatomic1 \
+(cd "$out/debs" && quiet "$project/scripts/debian-apt.sh" mipsel apt-get download libc6 libgcc-s1 libatomic1 \
     libjson-c5 zlib1g libssl3 libjson-c-dev zlib1g-dev libssl-dev util-linux \
     libglib2.0-0 libffi8 libpcre2-8-0 libmount1 libblkid1 libselinux1 libglib2.0-dev libffi-dev libpcre2-dev \
     libmount-dev libblkid-dev uuid-dev libselinux1-dev libsepol-dev libdbus-1-3 libdbus-1-dev libexpat1 \

@@ -84,7 +84,7 @@ if [[ $case == procd-* ]]; then
     prelude="start=\$(uptime_s); $prelude; echo \"@@ installed \$(awk \"BEGIN { print \$(uptime_s) - \$start }\")\""
     prelude+='; echo "@@ booted $(uptime_s) $(cat /proc/1/comm) $(pidof ubusd logd | wc -w)"'
 elif [[ $case == systemd ]]; then
-    image=$4/debian/root.img deb=${MODEM_DIALMODE_DEB:-} kdeb=$(echo "$4"/debs/linux-image-*_mipsel.deb)
+    image=$4/debian/root.img deb=${MODEM_DIALMODE_DEB:-} kdeb=$(echo "$4"/malta/debs/linux-image-*_mipsel.deb)
     [[ -e $image && -f $deb ]] || { echo "skipped: no Debian root at $image or no package '$deb'"; exit 77; }
     kernel=$(dpkg-deb -f "$kdeb" Package) && modules=lib/modules/${kernel#linux-image-}
     files=$root/files/etc/systemd/system

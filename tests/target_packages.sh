@@ -16,14 +16,14 @@ have_all() {
 have_all && exit 0
 
 debs=$cache/debs
-apt=$(cd "$(dirname "$0")/../scripts" && pwd)/mipsel-apt.sh
+apt=$(cd "$(dirname "$0")/../scripts" && pwd)/debian-apt.sh
 fetch() {
     local kernel
     mkdir -p "$debs"
-    kernel=$("$apt" "$cache" apt-cache depends linux-image-4kc-malta |
+    kernel=$("$apt" mipsel apt-cache depends linux-image-4kc-malta |
              sed -n 's/^ *Depends: \(linux-image-[0-9].*-4kc-malta\)$/\1/p' | head -n 1)
     [[ -n $kernel ]] || { echo "no Malta kernel package found" >&2; exit 1; }
-    (cd "$debs" && "$apt" "$cache" apt-get download "$kernel" busybox-static >/dev/null)
+    (cd "$debs" && "$apt" mipsel apt-get download "$kernel" busybox-static >/dev/null)
     echo "fetched $kernel and busybox-static into $debs"
 }
 compgen -G "$debs/linux-image-*-4kc-malta_*.deb" >/dev/null &&
