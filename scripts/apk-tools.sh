@@ -17,7 +17,7 @@ if [[ ! -x $build/src/apk ]]; then
         sources=$build.sources
     fi
     # Without Lua, zstd or the docs: mkpkg needs none of them.
-    if ! { meson setup "$build" "$sources" --auto-features=disabled && ninja -C "$build" src/apk; } >"$build.log" 2>&1
+    if ! { meson setup "$build" "$sources" --auto-features=disabled && ninja -C "$build" -j "${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}" src/apk; } >"$build.log" 2>&1
     then
         tail -n 40 "$build.log" >&2
         exit 1

@@ -61,6 +61,19 @@ debian_root_tools=(mmdebstrap=mmdebstrap mke2fs=e2fsprogs debugfs=e2fsprogs)
 glibc_budget=6144
 musl_budget=40960
 
+# Builds use one job a core.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+# run_suite BUILD [CTEST_ARG...]: the tests of BUILD. Most cases sleep through
+# the tool's fixed waits, so many run at once; those that keep a core busy
+# (builds, guests) hold one of the machine's cores, which ctest hands out
+# (see tests/CMakeLists.txt).
+run_suite() {
+    local cores
+    cores=$(realpath "$1")/cores.json
+    echo '{"version": {"major": 1, "minor": 0}, "local": [{"cores": [{"id": "0", "slots": '"$(nproc)"'}]}]}' >"$cores"
+    ctest --test-dir "$1" --resource-spec-file "$cores" --output-on-failure -j 24 "${@:2}"
+}
+
 # configure_checked_build: configures the checked build (clang, ASan, UBSan,
 # libFuzzer) in CHECKED_BUILD_DIR (default build-checked) and prints its path.
 configure_checked_build() {

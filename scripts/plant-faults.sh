@@ -20,6 +20,7 @@
 # PLANT_ONLY=REGEX plants only the slips whose description it matches.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/common.sh
 target=no dir=src
 [[ ${1:-} == --target ]] && { target=yes; shift; }
 [[ ${1:-} == --kit ]] && { target=kit dir=packaging; shift; }
@@ -165,7 +166,7 @@ build_all() {
         cpack --config "$deb_build/CPackConfig.cmake" -B "$deb_build/packages"; }
 }
 build_all >/dev/null
-ctest --test-dir "$build" -j 24 "${ctest_args[@]}" >/dev/null || {
+run_suite "$build" "${ctest_args[@]}" >/dev/null || {
     echo "the suite fails without any slip planted" >&2
     exit 1
 }
@@ -186,7 +187,7 @@ for slip in "${slips[@]}"; do
         echo "| $what | $file | the build |"
         continue
     fi
-    failed=$(ctest --test-dir "$build" -j 24 "${ctest_args[@]}" 2>&1 |
+    failed=$(run_suite "$build" "${ctest_args[@]}" 2>&1 |
              sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' | paste -sd ' ' || true)
     echo "| $what | $file | ${failed:-NOTHING} |"
 done

@@ -21,9 +21,6 @@ need_packages "${build_tools[@]}" "${simulator_libs[@]}" "${checked_build_tools[
     musl-gcc=musl-tools busybox=busybox shellcheck=shellcheck "${buildroot_tools[@]}" \
     "${openwrt_tools[@]}" "${debian_root_tools[@]}"
 
-# Most cases sleep through the tool's fixed waits, so many run at once.
-run_suite() { ctest --test-dir "$1" --output-on-failure -j 24; }
-
 checked=$(configure_checked_build)
 cmake --build "$checked"
 scripts/analyse.sh

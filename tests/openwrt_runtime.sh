@@ -9,7 +9,7 @@
 # GLib and D-Bus. Skips (77), saying why, without the sources.
 #   openwrt_runtime.sh PROJECT OUT
 set -euo pipefail
-project=$(cd "$1" && pwd) out=$2
+project=$(cd "$1" && pwd) out=$2 jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 vendor=$project/../shared/vendor/openwrt mm_vendor=$project/../shared/vendor/modemmanager
 [[ -d $vendor && -d $mm_vendor ]] || { echo "skipped: no OpenWrt or ModemManager sources at $vendor(/../modemmanager)"; exit 77; }
 [[ $(cat "$out/built" 2>/dev/null) == "with ModemManager" ]] && exit 0
@@ -50,7 +50,7 @@ cross() {
         -DCMAKE_SYSTEM_PROCESSOR=mipsel -DCMAKE_C_COMPILER=mipsel-linux-gnu-gcc -DCMAKE_FIND_ROOT_PATH="$root;$sys" \
         -DCMAKE_LIBRARY_ARCHITECTURE=mipsel-linux-gnu -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY \
         -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY -DCMAKE_INSTALL_PREFIX=/ "${paths[@]}" -DBUILD_LUA=OFF "$@"
-    DESTDIR=$root quiet ninja -C "$dir" "${target:-install}"
+    DESTDIR=$root quiet ninja -C "$dir" -j "$jobs" "${target:-install}"
 }
 cross libubox -DBUILD_EXAMPLES=OFF
 cross ubus -DBUILD_EXAMPLES=OFF
@@ -72,13 +72,13 @@ printf '%s\n' '[binaries]' "c = 'mipsel-linux-gnu-gcc'" "strip = 'mipsel-linux-g
     "system = 'linux'" "cpu_family = 'mips'" "cpu = 'mips32r2'" "endian = 'little'" >"$src/cross.ini"
 quiet meson setup "$src/apk" "$src/apk-tools" --cross-file "$src/cross.ini" --prefix=/usr \
     --auto-features=disabled -Darch=mipsel_24kc
-DESTDIR=$root quiet meson install -C "$src/apk"
+quiet ninja -C "$src/apk" -j "$jobs" && DESTDIR=$root quiet meson install --no-rebuild -C "$src/apk"
 # As OpenWrt's package of it, but for the plugins, and tests and examples.
 quiet meson setup "$src/mm" "$src"/ModemManager-* --cross-file "$src/cross.ini" --prefix=/usr --sysconfdir=/etc \
     --localstatedir=/var --auto-features=disabled -Dplugin_generic=enabled -Dbuiltin_plugins=true -Dudev=false \
     -Dudevdir=/lib/udev -D{tests,examples,systemd_suspend_resume,systemd_journal,introspection,man}=false \
     -D{bash_completion,mbim,qmi,qrtr}=false -Dsystemdsystemunitdir=no -Dpolkit=no
-DESTDIR=$root quiet meson install -C "$src/mm"
+quiet ninja -C "$src/mm" -j "$jobs" && DESTDIR=$root quiet meson install --no-rebuild -C "$src/mm"
 
 # OpenWrt's shell pieces, and what its base-files package would add: logd
 # enabled (for the system section its script looks for), root as the one
