@@ -13,7 +13,7 @@
 #                                     watchdog kills it after a minute) and
 #                                     report; $during runs while it works
 #   malta_boot CPU SIM SIM_ARGS...    makes the initramfs, boots it under the
-#                                     simulated modem, sets $status; qemu's
+#                                     simulated modem (cued on a UART), sets $status; qemu's
 #                                     own modem wiring is in $qemu_modem, and
 #                                     anything else it needs (a disk) in $qemu_more;
 #                                     it is given $boot_limit seconds
@@ -85,12 +85,15 @@ malta_boot() {
     for attempt in 1 2 3; do
         rm -f "$work/console.log" "$work/record"
         status=0
-        timeout "$boot_limit" "$sim" --record "$work/record" "$@" -- \
+        timeout "$boot_limit" "$sim" --record "$work/record" --cues "$work/cues.sock" "$@" -- \
             qemu-system-mipsel -M malta -cpu "$cpu" -m 128 -net none -vga none -display none -monitor none \
                 -no-reboot -kernel "$cache/vmlinuz" -initrd "$work/initrd.cpio" \
                 -append "console=ttyS0 panic=-1 quiet loglevel=1" \
                 -chardev file,id=console,path="$work/console.log" -serial chardev:console \
-                "${qemu_modem[@]}" "${qemu_more[@]}" || status=$?
+                "${qemu_modem[@]}" -chardev socket,id=cues,path="$work/cues.sock" -serial chardev:cues \
+                "${qemu_more[@]}" || status=$?
+        ((status != 124)) ||
+            echo "the boot ran out of its $boot_limit s; the guest's last report: $(grep -a '^@@' "$work/console.log" | tail -n 1)"
         mhz=$(fact clock)
         # No measure at all is some other failure, which a second boot won't mend.
         if [[ -z $mhz ]] || in_range $clock_mhz_low $clock_mhz_high "$mhz"; then return 0; fi

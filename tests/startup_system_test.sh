@@ -3,8 +3,9 @@
 # it ships: BusyBox init as PID 1 and its rcS starting each
 # /etc/init.d/S??* script in turn, as on Buildroot; OpenWrt's procd with
 # its hotplug, ubusd and logd; or systemd with udev, as on Debian. The USB modem
-# (sim-modem --usb) is plugged in 30 s after the start, long after the tool's
-# own 20 attempts would have run out, then unplugged and plugged in again.
+# (sim-modem --usb) is plugged in once the tool's own 20 attempts from the
+# kit's start would have run out, then unplugged and plugged in again, each
+# step when the guest cues it, so that a slow host makes the boot slower.
 # Checks that the boot went on at once, that the modem got the command once
 # per plug, and what the log holds.
 #   startup_system_test.sh CASE SIM_MODEM STATIC_TOOL CACHE WORK CPU [DEVICE]
@@ -32,8 +33,9 @@ malta_root "$4" "$5" "$tool"
 root=$work/root openwrt=$4/openwrt packages=${MODEM_DIALMODE_OPENWRT_PACKAGES:-}
 ok='send "\r\nOK\r\n"'
 prelude='/etc/init.d/S50modem-dialmode start >/dev/null 2>&1; echo "@@ second_start $?"' epilogue=: probe=$root/probe
-# The probe is done 20 s after it acted (the stop), unless a case says otherwise.
-finished='[ -n "$acted" ] && [ "${acted%.*}" -lt $(($(cut -d . -f 1 /proc/uptime) - 20)) ]'
+# The probe's cues, one for each cue step of the modem's script (see ready()
+# below). It is done 12 s after the last, unless a case says otherwise.
+plan= finished='[ -z "$plan" ] && [ "$cued" -le $(($(now) - 12)) ]'
 if [[ $case == procd-* ]]; then
     [[ -e $openwrt/built && -n $(ls "$packages"/*.ipk "$packages"/*.apk 2>/dev/null) ]] ||
         { echo "skipped: no OpenWrt runtime in $openwrt or no packages in '$packages'"; exit 77; }
@@ -58,21 +60,21 @@ if [[ $case == procd-* ]]; then
              for _ in $(seq 25); do [ "$('"$service"')" = "{}" ] && break; sleep 0.2; done
              echo "@@ stop $({ tool_runs && echo tool; '"$service"'; } 2>&1)"
              /etc/init.d/modem-dialmode disable; }'
-    # Plugged in at 30 s, then twice more, the first cut off as the tool
-    # talks and back 10 s later (2 s without ModemManager, which here lets go
-    # of the other ports only seconds after an unplug); once disabled, again.
-    again="delay 100; $ok; delay 9000; hangup; delay 3000; plug; await"
-    cut="delay 500; hangup; delay 10000; plug; await"
-    script="appear 30000; await; $again; $cut; $again; delay 8000; hangup; delay 2000; plug"
+    # Plugged in late, then twice more, the first cut off as the tool talks and
+    # back once ModemManager has let go of the other ports; once disabled, again.
+    again="delay 100; $ok; cue; hangup; cue; plug; await"
+    script="absent; cue; plug; await; $again; delay 500; hangup; cue; plug; await; $again; cue; hangup; cue; plug"
+    plan='late accepted1 gone gone accepted2 gone acted gone'
     case $case in
     procd-files)
         tar -xzOf "$packages"/*.ipk ./data.tar.gz | tar -xz -C "$root"
         ln -s ../init.d/modem-dialmode "$root/etc/rc.d/S99modem-dialmode"
-        rm "$root"/etc/rc.d/S*{dbus,modemmanager} && script=${script/delay 10000/delay 2000}
+        rm "$root"/etc/rc.d/S*{dbus,modemmanager}
         sed -i "s/option retry .*/option retry '5'/" "$root/etc/config/modem-dialmode"
         prelude=:
-        # 4 s into the refusal's retry wait, the modem resets.
-        script=${script/appear 30000; await;/appear 30000; await; send \"\\r\\nERROR\\r\\n\"; delay 9000; hangup; delay 2000; plug; await;} ;;
+        # 3 s into the refusal's retry wait, the modem resets.
+        script=${script/plug; await;/plug; await; send \"\\r\\nERROR\\r\\n\"; cue; hangup; cue; plug; await;}
+        plan="late refused+3 gone ${plan#late }" ;;
     procd-opkg) prelude='echo "@@ install $(opkg install /pkg/*.ipk 2>&1 | tr "\n" ";")"' epilogue='opkg remove' ;;
     procd-apk) prelude='echo "@@ install $(apk add --allow-untrusted --force-non-repository --initdb /pkg/*.apk 2>&1 | tr "\n" ";")"'
         epilogue='apk del' ;;
@@ -118,16 +120,16 @@ elif [[ $case == systemd ]]; then
     # Masked, as the kit's README says to turn it off: the last plug is not
     # told. Then the package removed; no unit may have failed, not even one
     # that the next plug started anew.
-    act=: finished='[ "$verdicts" -ge 3 ]' epilogue="systemctl mask $unit
-        await_node absent; await_node present; sleep 5
-        echo \"@@ unit \$(systemctl is-active $unit) \$(systemctl is-enabled $unit)\"; echo \"@@ modem \$(modem)\"
+    act='[ "$verdicts" -lt 3 ] || [ -n "$acted" ] || { systemctl mask '"$unit"' 2>/dev/null; acted=1; }'
+    epilogue="echo \"@@ unit \$(systemctl is-active $unit) \$(systemctl is-enabled $unit)\"; echo \"@@ modem \$(modem)\"
         failed() { echo \$(systemctl list-units --all --failed --plain --no-legend) \$(systemctl is-system-running); }
         echo \"@@ failed \$(journalctl -b -o cat -u 'modem-dialmode@*' | grep 'Failed with') \$(failed) / \$(dpkg -r modem-dialmode >/dev/null; failed)\""
     # There at power-on, refusing at first; the second plug cut off, and back
-    # 10 s later, once ModemManager has let go of the other ports.
-    again="delay 9000; hangup; delay 5000; plug; await"
-    script="await; await; delay 100; $ok; $again; delay 500; hangup; delay 10000; plug; await; delay 100; $ok"
-    script+="; $again; delay 100; $ok; delay 9000; hangup; delay 5000; plug"
+    # once ModemManager has let go of the other ports.
+    again="cue; hangup; cue; plug; await"
+    script="await; await; delay 100; $ok; $again; delay 500; hangup; cue; plug; await; delay 100; $ok"
+    script+="; $again; delay 100; $ok; cue; hangup; cue; plug"
+    plan='accepted1 gone gone accepted2 gone acted gone'
 else
 mkdir -p "$root"/{etc/init.d,etc/default,usr/sbin,var/run,var/log,sys}
 install -m 755 "$kit/common/modem-dialmode-plugged" "$root/usr/sbin/"
@@ -153,20 +155,21 @@ mdev)
                 "watchers $(for p in /proc/[0-9]*; do [ "$(cut -d " " -f 4 "$p/stat" 2>/dev/null)" = 1 ] &&
                     tr "\0" " " <"$p/cmdline" 2>/dev/null | grep -q "[m]odem-dialmode-plugged -w" && echo; done | wc -l)"; }'
     finished='[ "$verdicts" -ge 2 ]'
-    # Each answer is left 9 s before the unplug: the tool reads for 5 s, and a
-    # run whose node went before it ended gives no verdict. The
-    # restart's run is cut off half a second after its command.
-    script="appear 30000; await; delay 100; send \"\r\nERROR\r\n\"; delay 9000; hangup; delay 5000
-            plug; await; delay 100; $ok; await; delay 500; hangup; delay 2000; plug; await; delay 100; $ok" ;;
+    # Unplugged 4 s into the retry wait. The restart's run is cut off half a
+    # second after its command.
+    script="absent; cue; plug; await; delay 100; send \"\r\nERROR\r\n\"; cue; hangup; cue
+            plug; await; delay 100; $ok; await; delay 500; hangup; cue; plug; await; delay 100; $ok"
+    plan='late refused+4 gone gone' ;;
 bare)
     log='dmesg'
     # The node announced again during the first run. After it, the modem's
     # other port announced, and the listener killed: neither may tell the
     # modem again. After the second plug, the watcher killed outright, and
     # 3 s into the next plug, which nothing may tell, a start; a stop during
-    # its run.
+    # its run. The modem stays 6 s after the first of these, so that a
+    # listener that tells its plug again, or takes another port's event, is caught.
     act='[ -n "$seen" ] || ! tool_runs || { seen=1; announce; }
-         [ "$verdicts" -lt 1 ] || [ -n "$deaf" ] || { deaf=1
+         [ "$verdicts" -lt 1 ] || [ -n "$deaf" ] || { deaf=$(uptime_s)
             for p in /sys/class/tty/ttyACM*; do [ "/dev/${p##*/}" = "$(readlink -f "$device")" ] || { echo add >"$p/uevent"; break; }; done
             sleep 1; kill $(pidof uevent); }
          [ "$verdicts" -lt 2 ] || [ -n "$killed" ] || { killed=$(cut -d . -f 1 /proc/uptime)
@@ -179,9 +182,9 @@ bare)
             sleep 3
             echo "@@ stop $({ /etc/init.d/S50modem-dialmode stop 2>&1; pidof modem-dialmode uevent
                              ps | grep "[m]odem-dialmode-plugged"; ls /var/run | grep modem-dialmode; } | tr "\n" ";")"; }'
-    script="appear 30000; await; delay 100; $ok; delay 12000; hangup; delay 5000
-            plug; await; delay 100; $ok; delay 9000; hangup; delay 5000
-            plug; await; delay 8000; hangup; delay 2000; plug" ;;
+    script="absent; cue; plug; await; delay 100; $ok; cue; hangup; cue
+            plug; await; delay 100; $ok; cue; hangup; cue; plug; await; cue; hangup; cue; plug"
+    plan='late deaf+6 gone killed+4 gone acted gone' ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
 # The kernel's USB drivers as a router has them, before init.
@@ -209,19 +212,33 @@ fi
 
 # Runs once rcS is done: starts the kit a second time, as a careless script
 # might, then notes when the node comes and goes and when each verdict is
-# logged, and acts as the case says, until it is done (or 150 s pass).
+# logged, acts as the case says and cues the modem, until it is done (or 300
+# s pass).
 cat >"$probe" <<PROBE
-device=$device
+device=$device plan='$plan'
 log() { $log; }
 act() { $act; }
 finished() { $finished; }
 PROBE
 cat >>"$probe" <<'PROBE'
 uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
+now() { cut -d . -f 1 /proc/uptime; }
 # The node announced again, as udevadm trigger does.
 announce() { n=$(readlink -f "$device") && echo add >"/sys/class/tty/${n##*/}/uevent"; }
-# await_node present|absent: until the node is, or is not (a minute at most).
-await_node() { for _ in $(seq 300); do [ "$([ -c "$device" ] && echo present || echo absent)" = "$1" ] && return; sleep 0.2; done; }
+# ready CUE: whether the guest is ready for the modem's next step: the kit's
+# own attempts over; N acceptances; the node gone 3 s and no ttyACM node held
+# (which keeps its number), or a minute; N s after MARK; MARK set.
+ready() {
+    case $1 in
+    late) [ "$(now)" -ge $((since + 21)) ] ;;
+    accepted*) [ "$verdicts" -ge "${1#accepted}" ] ;;
+    gone) [ "$node" = absent ] && [ "$changed" -ge "$cued" ] && [ "$(now)" -ge $((changed + 3)) ] &&
+        { ! ls -l /proc/[0-9]*/fd 2>/dev/null | grep -q /dev/ttyACM || [ "$(now)" -ge $((changed + 60)) ]; } ;;
+    *+*) eval "mark=\${${1%+*}}" && [ -n "$mark" ] && [ "$(now)" -ge $((${mark%.*} + ${1#*+})) ] ;;
+    *) eval "[ -n \"\$$1\" ]" ;;
+    esac
+}
+cue() { cued=$(now); echo "@@ cue $1 $(uptime_s)"; echo "$1" >/dev/ttyS1; }
 # The ports of the modem ModemManager made of the last plug, once it has.
 modem() { for _ in $(seq 60); do mmcli -m any 2>/dev/null | sed -n 's/.* ports: //p' | grep . && return; sleep 1; done; }
 # The tool, not an init script of its name.
@@ -229,16 +246,20 @@ tool_runs() { for p in $(pidof modem-dialmode); do [ "$(readlink "/proc/$p/exe")
 PROBE
 echo "$prelude" >>"$probe"
 cat >>"$probe" <<'PROBE'
-node=absent verdicts=0 plugs= acted= seen= changed=0 end=$(($(cut -d . -f 1 /proc/uptime) + 150))
+node=absent verdicts=0 plugs= acted= seen= refused= changed=0 cued=0 since=$(now) end=$(($(now) + 300))
 while ! finished && [ "$(cut -d . -f 1 /proc/uptime)" -lt "$end" ]; do
     now=absent
     [ -c "$device" ] && now=present
     [ "$now" = "$node" ] || { node=$now; plugs="$plugs $now@$(uptime_s)"; changed=$(cut -d . -f 1 /proc/uptime); }
     v=$(log | grep -c 'modem-dialmode: modem accepted')
     [ "${v:-0}" -gt "$verdicts" ] && { verdicts=$v; echo "@@ verdict$v $(uptime_s)"; }
+    [ -n "$refused" ] || ! log | grep -q 'modem-dialmode: modem did not accept' || refused=$(now)
     act
+    next=${plan%% *}
+    [ -z "$plan" ] || ! ready "$next" || { cue "$next"; plan=${plan#"$next"}; plan=${plan# }; }
     sleep 0.2
 done
+[ -z "$plan" ] || echo "@@ ran out waiting to cue: $plan"
 echo "@@ node $plugs"
 echo "@@ log $(log | sed -n 's/.*modem-dialmode: //p' | tr '\n' ';')"
 PROBE
@@ -246,7 +267,7 @@ printf '%s\n' "$epilogue" 'reboot -f' >>"$probe"
 
 qemu_modem=(-chardev socket,id=modem,path="$work/usb.sock" -device usb-redir,chardev=modem)
 # A busy host can slow a guest tenfold: systemd's boot alone then takes two
-# minutes, and the probe gives the case 150 s after it.
+# minutes, and the probe gives the case 300 s after it.
 boot_limit=420
 malta_boot "$cpu" "$sim" --usb "$work/usb.sock" --script "$script"
 

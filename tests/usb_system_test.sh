@@ -10,8 +10,8 @@
 #   present   the line starts at 0 baud, so that only the tool's own calls
 #             can raise DTR and RTS; the modem raises and drops its carrier
 #             while the tool waits
-#   late      the modem is unplugged and comes back 5 s later, while the tool
-#             retries its open
+#   late      the modem is unplugged, and comes back when the guest cues it
+#             5 s later, while the tool retries its open
 #   unplug    the modem is unplugged while the tool waits for the answer
 #   leader    the same, with the tool a session leader
 #   listing   a listing of 4095, 4095 and 100 bytes
@@ -31,7 +31,8 @@ present)
 late)
     # The guest says when its tool starts, on the modem's own line.
     before='echo late >/dev/ttyACM2; while [ -e /dev/ttyACM2 ]; do usleep 10000; done'
-    script="await; hangup; delay 5000; plug; await; delay 100; $ok" ;;
+    during='sleep 5; echo plug >/dev/ttyS1'
+    script="await; hangup; cue; plug; await; delay 100; $ok" ;;
 unplug) script='await; hangup' ;;
 leader) prefix=setsid script='await; hangup' ;;
 listing)
@@ -59,6 +60,7 @@ while [ ! -c /dev/ttyACM2 ] && [ $i -lt 300 ]; do usleep 100000; i=$((i + 1)); d
 echo "@@ node $(ls -l /dev/ttyACM2 2>&1 | tr -s ' ')"
 INIT
     echo "${before:-}"
+    echo "during='${during:-}'"
     guest_run_tool "$prefix"
     echo '[ -e /dev/ttyACM2 ] && echo "@@ stty $(stty -F /dev/ttyACM2 -a 2>/dev/null | tr -s '"' \n;' ' '"')"'
     echo 'reboot -f'
@@ -93,7 +95,7 @@ present)
     check "the carrier reported, and dropped while the tool waited" "$events" 'state dcd dsr;.*data 15;.*state dsr;' ;;
 late)
     check "standard output (hex)" "$(fact stdout)" "^$reply\$"
-    check "unplugged, plugged again, then the command" "$events" ';unplugged;plugged;.*data 15;'
+    check "unplugged, plugged again when the guest cued it, then the command" "$events" ';unplugged;cue;plugged;.*data 15;'
     # 5 s away, the node back about half a second later, the next retry, 7 s
     # of exchange; a busy guest sees the unplug late, and so starts late. A
     # run without its 2 s settle (11.1 s) is the unplug cases' to catch.
