@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # The README tried as a new user would: makes a fresh Debian 12 root
 # (mmdebstrap, variant important, plus git), clones this repository's
-# current commit into it, and runs there, as root, the documented commands
-# exactly as they stand: the README's first set-up command, the build and
-# install commands of docs/building.md, the README's second set-up command
-# (the whole test suite), building.md's package commands and the README's
-# build for a router. A step the README takes for granted
-# fails here, not on a new user's machine. Needs root and Debian's archive.
+# current commit into it, with shared/ beside the clone as every developer
+# has it (so that every case runs there, and cold), and runs there, as root,
+# the documented commands exactly as they stand: the README's first set-up
+# command, the build and install commands of docs/building.md, the README's
+# second set-up command (the whole test suite), building.md's package
+# commands and the README's build for a router. A step the README takes for
+# granted fails here, not on a new user's machine. Needs root and Debian's
+# archive.
 #   scripts/fresh-machine.sh [WORK]     (default build-fresh; removed first)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 need_packages mmdebstrap=mmdebstrap
 work=$(realpath -m "${1:-build-fresh}")
-root=$work/root clone=/root/modem-dialmode
+# Not under /root, which is closed to the unprivileged user that a case runs
+# the simulated modem as.
+root=$work/root clone=/srv/modem-dialmode
 
 # doc_block FILE HEADING: the first ```sh block under the line HEADING of
 # FILE in the clone.
@@ -60,6 +64,7 @@ for f in /etc/apt/sources.list.d/*.sources; do [[ -e $f ]] && sources+=$'\n'$(ca
 mmdebstrap --quiet --variant=important --include=git bookworm "$root" - <<<"$sources"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone --quiet --no-checkout "file://$PWD" "$root$clone"
+[[ ! -d ../shared ]] || cp -a ../shared "$root${clone%/*}/"
 git -C "$root$clone" checkout --quiet -B main "$(git rev-parse HEAD)"
 
 setup=$(doc_block README.md '## Set up on a fresh machine')
