@@ -289,6 +289,8 @@ void start_parser(usb_acm &u)
     usbredirparser_caps_set_cap(caps, usb_redir_cap_connect_device_version);
     usbredirparser_caps_set_cap(caps, usb_redir_cap_ep_info_max_packet_size);
     usbredirparser_caps_set_cap(caps, usb_redir_cap_64bits_ids);
+    // With these three QEMU also puts the modem on an xHCI controller.
+    usbredirparser_caps_set_cap(caps, usb_redir_cap_32bits_bulk_length);
     usbredirparser_init(u.parser, "sim-modem", caps, USB_REDIR_CAPS_SIZE, usbredirparser_fl_usb_host);
 }
 
