@@ -181,6 +181,10 @@ bool play(sim_modem &m, const modem_step &s, int64_t now_us, int64_t &wake_us)
         m.talk.awaited = end + 1;
         return true;
     }
+    case step_kind::forget:
+        m.talk.awaited = m.talk.echoed = m.talk.received.size();
+        m.talk.line_feed_may_follow = false;
+        return true;
     case step_kind::echo:
         m.talk.pending += m.talk.received.substr(m.talk.echoed, m.talk.awaited - m.talk.echoed);
         m.talk.echoed = m.talk.awaited;

@@ -173,6 +173,8 @@ constexpr step_syntax steps[] = {
      "the device is no terminal but KIND: null, fifo or\nfile"},
     {"await", step_kind::await, takes::nothing, false, line::any, "",
      "wait until COMMAND has sent a line (\"\\r\\n\" ends one line,\neven when the \\n comes later)"},
+    {"forget", step_kind::forget, takes::nothing, false, line::any, "",
+     "pass over what was sent so far (another program's lines,\nsay): the next await waits for a line sent after it"},
     {"echo", step_kind::echo, takes::nothing, false, line::any, "",
      "send back what COMMAND sent, up to the last awaited line"},
     {"delay", step_kind::delay, takes::number, false, line::any, "MS",

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-enum class step_kind { appear, absent, node, await, echo, delay, send, drain, listing, flood, hangup, plug, lines, cue };
+enum class step_kind { appear, absent, node, await, forget, echo, delay, send, drain, listing, flood, hangup, plug, lines, cue };
 
 struct modem_step {
     step_kind kind;
