@@ -1,13 +1,15 @@
-# Makes the OpenWrt packages of a mipsel build (the universal one is meant):
-# an .ipk for opkg (OpenWrt 24.10 and before) and an .apk for apk (OpenWrt
-# 25.12), each with a .sha256 file beside it. Both hold what the feed's
+# Makes the OpenWrt packages of a cross build (its universal one is meant),
+# for each of OpenWrt's names for its cores (ARCHES, comma-separated), in a
+# folder named after it, as OpenWrt lays out its own: an .ipk for opkg
+# (OpenWrt 24.10 and before) and an .apk for apk (OpenWrt 25.12), each with
+# a .sha256 file beside it. Both hold what the feed's
 # Makefile installs, the tool and the start-up files (the install components
 # tool and openwrt), and no man page, as OpenWrt packages go; both carry
 # OpenWrt's usual maintainer scripts, which enable and start the service on
 # install and stop and disable it on removal. Two builds of one commit give
 # the same bytes (see reproducible-packages.cmake).
 #   cmake -DBUILD=DIR -DOUT=DIR -DSOURCE=DIR -DVERSION=X.Y.Z -DDESCRIPTION=TEXT
-#         -DCONTACT=TEXT [-DRELEASE=1] [-DREBUILD=ON] [-DAPK=PATH] -P openwrt-packages.cmake
+#         -DCONTACT=TEXT -DARCHES=A,B [-DRELEASE=1] [-DREBUILD=ON] [-DAPK=PATH] -P openwrt-packages.cmake
 # REBUILD=ON brings BUILD up to date first (not from within BUILD's own
 # build, as its openwrt-packages target runs this). APK is apk-tools 3's apk, whose mkpkg writes the .apk (a format of its own,
 # no tarball); without it only the .ipk is made. The .ipk is written here:
@@ -19,7 +21,7 @@ if(NOT DEFINED RELEASE)
 endif()
 set(name modem-dialmode)
 set(version ${VERSION}-r${RELEASE})
-set(arch mipsel_24kc)
+string(REPLACE "," ";" arches "${ARCHES}")
 set(CPACK_MODEM_DIALMODE_SOURCE_DIR ${SOURCE})
 include(${CMAKE_CURRENT_LIST_DIR}/reproducible-packages.cmake)
 set(epoch $ENV{SOURCE_DATE_EPOCH})
@@ -81,9 +83,6 @@ foreach(file IN LISTS files)
 endforeach()
 list(SORT entries)
 tarball(${work}/data.tar.gz ${work}/root ${entries})
-file(WRITE ${work}/control/control "Package: ${name}\nVersion: ${version}\nSourceName: ${name}\n\
-Section: utils\nSourceDateEpoch: ${epoch}\nMaintainer: ${CONTACT}\nArchitecture: ${arch}\n\
-Installed-Size: ${size}\nDescription: ${DESCRIPTION}\n")
 file(WRITE ${work}/control/postinst "${postinst}")
 file(WRITE ${work}/control/postinst-pkg "${postinst_pkg}")
 file(WRITE ${work}/control/prerm "${prerm}")
@@ -91,11 +90,18 @@ file(CHMOD ${work}/control/postinst ${work}/control/postinst-pkg ${work}/control
      OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 # The settings an upgrade keeps.
 file(WRITE ${work}/control/conffiles "/etc/config/${name}\n")
-tarball(${work}/control.tar.gz ${work}/control . ./conffiles ./control ./postinst ./postinst-pkg ./prerm)
 file(WRITE ${work}/debian-binary "2.0\n")
-set(ipk ${OUT}/${name}_${version}_${arch}.ipk)
-tarball(${ipk} ${work} ./debian-binary ./data.tar.gz ./control.tar.gz)
-set(packages ${ipk})
+set(packages "")
+foreach(arch IN LISTS arches)
+    file(MAKE_DIRECTORY ${OUT}/${arch})
+    file(WRITE ${work}/control/control "Package: ${name}\nVersion: ${version}\nSourceName: ${name}\n\
+Section: utils\nSourceDateEpoch: ${epoch}\nMaintainer: ${CONTACT}\nArchitecture: ${arch}\n\
+Installed-Size: ${size}\nDescription: ${DESCRIPTION}\n")
+    tarball(${work}/control.tar.gz ${work}/control . ./conffiles ./control ./postinst ./postinst-pkg ./prerm)
+    set(ipk ${OUT}/${arch}/${name}_${version}_${arch}.ipk)
+    tarball(${ipk} ${work} ./debian-binary ./data.tar.gz ./control.tar.gz)
+    list(APPEND packages ${ipk})
+endforeach()
 
 # The .apk: the same files, and the list of them that /lib/functions.sh reads
 # on an apk system.
@@ -114,15 +120,17 @@ elseif(APK)
     string(REPLACE "default_prerm \"\$0\" \"\$@\"" "${apk_names}default_prerm" apk_prerm "${prerm}")
     file(WRITE ${work}/apk/post-install "${apk_postinst}")
     file(WRITE ${work}/apk/pre-deinstall "${apk_prerm}")
-    set(apk ${OUT}/${name}-${version}.apk)
-    execute_process(COMMAND ${APK} mkpkg --info name:${name} --info version:${version}
-                            --info "description:${DESCRIPTION}" --info arch:${arch}
-                            --info origin:${name} "--info" "maintainer:${CONTACT}"
-                            --script post-install:${work}/apk/post-install
-                            --script pre-deinstall:${work}/apk/pre-deinstall
-                            --files ${work}/root --output ${apk}
-                    COMMAND_ERROR_IS_FATAL ANY)
-    list(APPEND packages ${apk})
+    foreach(arch IN LISTS arches)
+        set(apk ${OUT}/${arch}/${name}-${version}.apk)
+        execute_process(COMMAND ${APK} mkpkg --info name:${name} --info version:${version}
+                                --info "description:${DESCRIPTION}" --info arch:${arch}
+                                --info origin:${name} "--info" "maintainer:${CONTACT}"
+                                --script post-install:${work}/apk/post-install
+                                --script pre-deinstall:${work}/apk/pre-deinstall
+                                --files ${work}/root --output ${apk}
+                        COMMAND_ERROR_IS_FATAL ANY)
+        list(APPEND packages ${apk})
+    endforeach()
 endif()
 
 foreach(package IN LISTS packages)

@@ -56,10 +56,40 @@ openwrt_tools=(meson=meson pkg-config=pkg-config /usr/include/openssl/ssl.h=libs
 # image, and read back (its module list) without mounting it.
 debian_root_tools=(mmdebstrap=mmdebstrap mke2fs=e2fsprogs debugfs=e2fsprogs)
 
-# Flash budgets of the stripped mipsel binaries, in bytes: the dynamic glibc
-# one, and the universal one (static musl, soft float).
+# Flash budgets of the stripped binaries, in bytes: the dynamic glibc mipsel
+# one, and the universal one of every core family (static musl).
 glibc_budget=6144
 musl_budget=40960
+
+# build_target BUILD TOOLCHAIN BUDGET [CMAKE_ARG...]: the tool and the
+# hardening probe cross-built in BUILD with the toolchain file TOOLCHAIN;
+# prints the stripped binary's size and library needs, and fails when it is
+# over BUDGET bytes (- for none).
+build_target() {
+    local build=$1 first=() cross size needed
+    # The generator and the toolchain are fixed at the first configure, maybe
+    # by hand as the README shows; given again, CMake refuses another
+    # generator and warns that the toolchain file went unused.
+    [[ -f $build/CMakeCache.txt ]] || first=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$2")
+    cmake -S . -B "$build" "${first[@]}" -DBUILD_TESTING=OFF -DMODEM_DIALMODE_WERROR=ON "${@:4}" >/dev/null
+    if ! cmake --build "$build" --target modem-dialmode hardening_probe >"$build/build.log" 2>&1; then
+        cat "$build/build.log" >&2
+        return 1
+    fi
+    # A soft-float MIPS link warns of Debian's hard-float libgcc (see
+    # cmake/mipsel-linux-musl.cmake); any other warning is shown.
+    grep -i warning "$build/build.log" |
+        grep -v 'uses -msoft-float (set by .*), .* uses -mhard-float$' >&2 || true
+    cross=$(sed -n 's/^CMAKE_STRIP:FILEPATH=\(.*\)strip$/\1/p' "$build/CMakeCache.txt")
+    "${cross}strip" -o "$build/modem-dialmode.stripped" "$build/modem-dialmode"
+    size=$(stat -c %s "$build/modem-dialmode.stripped")
+    needed=$("${cross}readelf" -d "$build/modem-dialmode.stripped" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | paste -sd ' ')
+    echo "$build: stripped $size bytes (budget: $3), needs: ${needed:-nothing}"
+    if [[ $3 != - ]] && ((size > $3)); then
+        echo "$build/modem-dialmode is $size bytes stripped, over its $3-byte budget" >&2
+        return 1
+    fi
+}
 
 # Builds use one job a core.
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}

@@ -144,7 +144,7 @@ if [[ $target == yes ]]; then
         -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-gnu.cmake -DMODEM_DIALMODE_STATIC=ON >/dev/null
     [[ -f ${cross[1]}/CMakeCache.txt ]] || cmake -S . -B "${cross[1]}" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-linux-musl.cmake \
-        -DMODEM_DIALMODE_MUSL_LIBDIR="$PWD/build-musl-soft-float/lib" >/dev/null
+        -DMODEM_DIALMODE_MUSL_LIBDIR="$PWD/build-musl-mipsel/lib" >/dev/null
     [[ -f $build/CMakeCache.txt ]] || cmake -S . -B "$build" -G Ninja -DBUILD_TESTING=ON \
         -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/${cross[0]}/modem-dialmode" \
         -DMODEM_DIALMODE_TARGET_MUSL_TOOL="$PWD/${cross[1]}/modem-dialmode" >/dev/null

@@ -4,13 +4,14 @@
 #  2. a checked build (clang, AddressSanitizer, UndefinedBehaviorSanitizer,
 #     libFuzzer): the host suite under the sanitizers, then the exchange
 #     fuzzer for FUZZ_SECONDS (default 60);
-#  3. the mipsel cross builds, within their size budgets, and a static musl
-#     build for this machine;
-#  4. the shipped host build: the host suite (also against the musl build),
-#     valgrind's memcheck, the packages and the release tarball, and the
-#     mipsel binaries under qemu-user (the universal one on three CPUs) and
-#     on a Malta kernel in qemu-system, through its UART and, with the
-#     kernel's cdc-acm driver, its USB host.
+#  3. the cross builds, within their size budgets: mipsel with glibc, and
+#     the universal binary of every core family;
+#  4. the shipped host build: the host suite, valgrind's memcheck, the
+#     packages and the release tarball, the universal binaries under
+#     qemu-user (natively for x86-64), the mipsel ones (the universal one on
+#     three CPUs) and on a Malta kernel in qemu-system, through its UART and,
+#     with the kernel's cdc-acm driver, its USB host, and the arm64 and armhf
+#     packages on an AArch64 kernel.
 #   scripts/test.sh --quick    only the host cases and the router kit's
 #                              script cases, in the shipped build (labels
 #                              host, unit and kit)
@@ -24,11 +25,10 @@ if [[ ${1:-} == --quick ]]; then
 else
     need_packages "${quick_tools[@]}" "${checked_build_tools[@]}" \
         clang-tidy=clang-tidy cppcheck=cppcheck valgrind=valgrind qemu-mipsel=qemu-user \
-        qemu-system-mipsel=qemu-system-mips cpio=cpio man=man-db dpkg-shlibdeps=dpkg-dev file=file \
-        musl-gcc=musl-tools "${buildroot_tools[@]}" "${openwrt_tools[@]}" "${debian_root_tools[@]}"
+        qemu-system-mipsel=qemu-system-mips qemu-system-aarch64=qemu-system-arm cpio=cpio man=man-db \
+        dpkg-shlibdeps=dpkg-dev file=file "${buildroot_tools[@]}" "${openwrt_tools[@]}" "${debian_root_tools[@]}"
 fi
 
-musl=${MUSL_BUILD_DIR:-build-musl}
 # The shipped build, in a directory of its own, so that a build made by hand
 # (the README's, with another generator or without tests) is never reused here.
 build=${BUILD_DIR:-build-test}
@@ -37,14 +37,14 @@ shipped_build() {
         -DMODEM_DIALMODE_TARGET_TOOL="$PWD/build-mipsel/modem-dialmode" \
         -DMODEM_DIALMODE_TARGET_STATIC_TOOL="$PWD/build-mipsel-static/modem-dialmode" \
         -DMODEM_DIALMODE_TARGET_MUSL_TOOL="$PWD/build-mipsel-musl/modem-dialmode" \
-        -DMODEM_DIALMODE_MUSL_TOOL="$PWD/$musl/modem-dialmode" \
+        -DMODEM_DIALMODE_UNIVERSAL_TOOLS="$(ls "$PWD"/build-{mips,arm,aarch64,x86_64}-musl/modem-dialmode 2>/dev/null | paste -sd ';')" \
         -DMODEM_DIALMODE_TARGET_PACKAGE="$(ls "$PWD"/build-mipsel/packages/modem-dialmode_*_mipsel.deb)"
     cmake --build "$build"
 }
 
 if [[ ${1:-} == --quick ]]; then
     # The OpenWrt package's scripts need its .ipk, made of the universal build.
-    scripts/cross-build.sh
+    scripts/cross-build.sh mipsel
     shipped_build
     run_suite "$build" -L '^(host|unit|kit)$' --fixture-exclude-setup openwrt_runtime
     exit
@@ -58,16 +58,8 @@ run_suite "$checked"
 echo "== fuzzing the exchange"
 scripts/fuzz.sh
 
-echo "== mipsel cross builds"
+echo "== cross builds for every core family"
 scripts/cross-build.sh
-
-echo "== a static musl build for this machine, for the host suite"
-# musl-gcc compiles the C++ sources too (they use C headers only).
-musl_first=()
-[[ -f $musl/CMakeCache.txt ]] || musl_first=(-G Ninja -DCMAKE_CXX_COMPILER=musl-gcc)
-cmake -S . -B "$musl" "${musl_first[@]}" -DBUILD_TESTING=OFF -DMODEM_DIALMODE_SIMULATOR=OFF \
-    -DMODEM_DIALMODE_STATIC=ON -DMODEM_DIALMODE_WERROR=ON >/dev/null
-cmake --build "$musl" --target modem-dialmode hardening_probe >/dev/null
 
 echo "== the shipped build: host, memcheck, package, qemu-user and qemu-system suites"
 shipped_build
