@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# Makes OUT/root.img: an ext4 image of a Debian 12 mipsel root
-# with systemd, udev and ModemManager from the archive this machine uses, and the Malta
-# kernel's modules (from MALTA, target_packages.sh's), for the systemd boot
-# case. mmdebstrap runs as root of a user namespace of its own, which maps
+# Makes OUT/root.img: an ext4 image of a Debian 12 root for ARCH (mipsel, arm64)
+# with systemd, udev and ModemManager from the archive this machine uses, and the
+# kernel's modules (from KERNEL, target_packages.sh's), for the systemd boot
+# cases. mmdebstrap runs as root of a user namespace of its own, which maps
 # every id to itself and has a binfmt_misc of its own (Linux 6.7 and later),
-# where qemu-user-static's qemu-mipsel runs the root's programs: the
+# where qemu-user-static runs the root's programs: the
 # machine's own binfmt_misc is left alone. Skips (77), saying why, where that
 # namespace or qemu-user-static cannot be had. Run as root.
-#   debian_root.sh MALTA OUT
+#   debian_root.sh ARCH KERNEL OUT
 set -euo pipefail
-cache=$(cd "$1" && pwd) out=$2 include=systemd,systemd-sysv,udev,kmod,modemmanager
+arch=$1 cache=$(cd "$2" && pwd) out=$3 include=systemd,systemd-sysv,udev,kmod,modemmanager
 [[ -e $out/root.img && $(cat "$out/included" 2>/dev/null) == "$include" ]] && exit 0
-kdeb=$(echo "$cache"/debs/linux-image-*_mipsel.deb) kernel=$(dpkg-deb -f "$kdeb" Package)
+kdeb=$(echo "$cache"/debs/linux-image-*_"$arch".deb) kernel=$(dpkg-deb -f "$kdeb" Package)
 kernel=${kernel#linux-image-} work=$out/work
 rm -rf "$out" && mkdir -p "$work/files/etc/systemd/system" && cd "$work"
 # Descriptors left open by the caller push mmdebstrap's own pipe past fd 9,
@@ -24,8 +24,13 @@ apt-get download -q -o APT::Sandbox::User=root qemu-user-static >/dev/null 2>&1 
 in_namespace() {
     unshare -U sh -c 'until [ -n "$(cat /proc/self/uid_map)" ]; do sleep .1; done
         exec unshare -mpf --kill-child "$@"' - "$@" &
-    until [[ $(readlink /proc/$!/ns/user) != $(readlink /proc/self/ns/user) ]]; do sleep .1; done
-    echo 0 0 4294967295 >/proc/$!/uid_map && echo 0 0 4294967295 >/proc/$!/gid_map && wait $!
+    # An unreadable link (the child mid-exec or gone) is no sign of a new namespace.
+    until ns=$(readlink /proc/$!/ns/user) && [[ $ns != $(readlink /proc/self/ns/user) ]]; do
+        kill -0 $! 2>/dev/null || return 1
+        sleep .1
+    done
+    { echo 0 0 4294967295 >/proc/$!/uid_map && echo 0 0 4294967295 >/proc/$!/gid_map; } || { kill $!; return 1; }
+    wait $!
 }
 binfmt='mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc'
 in_namespace sh -c "$binfmt" 2>/dev/null ||
@@ -42,9 +47,9 @@ modules=./lib/modules/$kernel
 # The archive this machine uses.
 mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.{list,sources} 2>/dev/null |
          sed -n 's/^URIs: *//p; s/^deb \(\[[^]]*\] \)*\([^ ]*\) .*/\2/p' | head -n 1) || true
-in_namespace mmdebstrap --quiet --mode=root --arch=mipsel --variant=minbase --skip=check/qemu \
+in_namespace mmdebstrap --quiet --mode=root --arch="$arch" --variant=minbase --skip=check/qemu \
     --include=$include "--dpkgopt=path-exclude=/usr/share/"{doc,locale,man}"/*" \
-    --setup-hook="$binfmt && sed 's|:/usr|:$work/qemu/usr|' $work/qemu/usr/lib/binfmt.d/qemu-mipsel.conf \
+    --setup-hook="$binfmt && sed 's|:/usr|:$work/qemu/usr|' $work/qemu/usr/lib/binfmt.d/qemu-${arch/arm64/aarch64}.conf \
         >/proc/sys/fs/binfmt_misc/register" \
     --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
     --customize-hook="dpkg-deb --fsys-tarfile $kdeb | tar -x -C \"\$1\" --wildcards '$modules/modules.*' \

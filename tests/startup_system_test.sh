@@ -15,7 +15,11 @@
 # first run, and the service is stopped as the tool talks.
 # CASE systemd: Debian's, with udev, and the project's mipsel .deb
 # ($MODEM_DIALMODE_DEB) installed by dpkg; the modem is there at power-on and
-# refuses at first, then is plugged in again three times.
+# refuses at first, then is plugged in again three times. CASE dpkg, on an
+# ARM core (QEMU's virt board, Debian's arm64 kernel and root): the project's
+# arm64 .deb, then its armhf one, installed by dpkg in the running guest while
+# the modem is there (probed by ModemManager: passed over), each told at once
+# and after a plug again.
 # CASE procd-files, procd-opkg, procd-apk: the OpenWrt package's files in the
 # image (a refusal asked again as configured), or the package installed by
 # opkg or apk at boot; the modem is plugged in four times, and at the fourth
@@ -85,9 +89,10 @@ if [[ $case == procd-* ]]; then
         $epilogue modem-dialmode >/dev/null; echo \"@@ removed \$(ls /etc/rc.d /etc/init.d /usr/bin | grep -c modem-dialmode)\""
     prelude="start=\$(uptime_s); $prelude; echo \"@@ installed \$(awk \"BEGIN { print \$(uptime_s) - \$start }\")\""
     prelude+='; echo "@@ booted $(uptime_s) $(cat /proc/1/comm) $(pidof ubusd logd | wc -w)"'
-elif [[ $case == systemd ]]; then
-    image=$4/debian/root.img deb=${MODEM_DIALMODE_DEB:-} kdeb=$(echo "$4"/malta/debs/linux-image-*_mipsel.deb)
-    [[ -e $image && -f $deb ]] || { echo "skipped: no Debian root at $image or no package '$deb'"; exit 77; }
+elif [[ $case == systemd || $case == dpkg ]]; then
+    image=$4/debian/root.img debs=(${MODEM_DIALMODE_DEB:-}) kdeb=$(echo "$cache"/debs/linux-image-*.deb)
+    [[ $cpu != cortex-* ]] || image=$4/debian-arm64/root.img cues=/dev/ttyS0
+    [[ -e $image && -f ${debs[0]:-} ]] || { echo "skipped: no Debian root at $image or no package '${debs[*]}'"; exit 77; }
     kernel=$(dpkg-deb -f "$kdeb" Package) && modules=lib/modules/${kernel#linux-image-}
     files=$root/files/etc/systemd/system
     mkdir -p "$root"/{newroot,$modules,files/etc/default} "$files"/{multi-user,sysinit}.target.wants
@@ -101,12 +106,13 @@ elif [[ $case == systemd ]]; then
     { guest_start; guest_usb_drivers "$device"; printf '%s\n' 'modprobe -a virtio_pci virtio_blk crc32c_generic ext4' \
         'until [ -b /dev/vda ]; do sleep 1; done' 'mount -t ext4 /dev/vda /newroot && cp -a /files/. /newroot/' \
         'umount /proc && mount -o move /dev /newroot/dev && exec switch_root /newroot /sbin/init'; } >"$root/init"
-    cp "$deb" "$root/files/modem-dialmode.deb" && probe=$root/files/probe
+    cp "${debs[@]}" "$root/files/" && probe=$root/files/probe
     printf '%s\n' '[Unit]' DefaultDependencies=no Before=systemd-udevd.service '[Service]' Type=oneshot \
-        'ExecStart=dpkg -i /modem-dialmode.deb' >"$files/install-package.service"
+        "ExecStart=dpkg -i /${debs[0]##*/}" >"$files/install-package.service"
     printf '%s\n' '[Unit]' After=multi-user.target '[Service]' Type=exec 'ExecStart=/bin/sh /probe' \
         StandardOutput=tty StandardError=tty >"$files/probe.service"
-    ln -s ../install-package.service "$files/sysinit.target.wants/" && ln -s ../probe.service "$files/multi-user.target.wants/"
+    [[ $case == dpkg ]] || ln -s ../install-package.service "$files/sysinit.target.wants/"
+    ln -s ../probe.service "$files/multi-user.target.wants/"
     # The refusal's retry is far off, so that the boot is done while the first
     # plug's run still goes on (with Type=oneshot it would wait for the run).
     echo 'MODEM_DIALMODE_RETRY=30' >"$root/files/etc/default/modem-dialmode"
@@ -130,6 +136,15 @@ elif [[ $case == systemd ]]; then
     script="await; await; delay 100; $ok; $again; delay 500; hangup; cue; plug; await; delay 100; $ok"
     script+="; $again; delay 100; $ok; cue; hangup; cue; plug"
     plan='accepted1 gone gone accepted2 gone acted gone'
+    if [[ $case == dpkg ]]; then
+        install='s=$(uptime_s); dpkg -i "/$1" >/dev/null; echo "@@ installed $s $(dpkg-query -W -f "\${Status} \${Architecture}" modem-dialmode)"'
+        prelude+="; install() { $install; }; modem >/dev/null; cue install; install ${debs[0]##*/}"
+        act='[ "$verdicts" -lt 2 ] || [ -n "$acted" ] || { acted=1; dpkg -r modem-dialmode >/dev/null; dpkg --add-architecture armhf
+             install '"${debs[1]##*/}"'; }'
+        epilogue="echo \"@@ modem \$(modem)\""
+        script="cue; forget; await; delay 100; $ok; $again; delay 100; $ok; await; delay 100; $ok; $again; delay 100; $ok"
+        plan='accepted1 gone accepted3 gone' finished='[ "$verdicts" -ge 4 ] && [ "$cued" -le $(($(now) - 12)) ]'
+    fi
 else
 mkdir -p "$root"/{etc/init.d,etc/default,usr/sbin,var/run,var/log,sys}
 install -m 755 "$kit/common/modem-dialmode-plugged" "$root/usr/sbin/"
@@ -215,7 +230,7 @@ fi
 # logged, acts as the case says and cues the modem, until it is done (or 300
 # s pass).
 cat >"$probe" <<PROBE
-device=$device plan='$plan'
+device=$device plan='$plan' cues=${cues:-/dev/ttyS1}
 log() { $log; }
 act() { $act; }
 finished() { $finished; }
@@ -238,9 +253,9 @@ ready() {
     *) eval "[ -n \"\$$1\" ]" ;;
     esac
 }
-cue() { cued=$(now); echo "@@ cue $1 $(uptime_s)"; echo "$1" >/dev/ttyS1; }
+cue() { cued=$(now); echo "@@ cue $1 $(uptime_s)"; echo "$1" >"$cues"; }
 # The ports of the modem ModemManager made of the last plug, once it has.
-modem() { for _ in $(seq 60); do mmcli -m any 2>/dev/null | sed -n 's/.* ports: //p' | grep . && return; sleep 1; done; }
+modem() { for _ in $(seq 120); do mmcli -m any 2>/dev/null | sed -n 's/.* ports: //p' | grep . && return; sleep 1; done; }
 # The tool, not an init script of its name.
 tool_runs() { for p in $(pidof modem-dialmode); do [ "$(readlink "/proc/$p/exe")" = /usr/bin/modem-dialmode ] && return; done; false; }
 PROBE
@@ -287,9 +302,9 @@ booted=$(fact rcs_done)
 if [[ $case == procd-* ]]; then
     booted=$(fact booted | cut -d ' ' -f 1)
     check "procd is PID 1, with ubusd and logd" "$(fact booted)" ' procd 2$'
-elif [[ $case == systemd ]]; then
-    booted=$(fact booted | cut -d ' ' -f 1)
-    check "systemd is PID 1, the boot done while the first run goes on" "$(fact booted)" ' systemd active$'
+elif [[ $case == systemd || $case == dpkg ]]; then
+    booted=$(fact booted | cut -d ' ' -f 1) run=active; [[ $case == systemd ]] || run=inactive # no package yet
+    check "systemd is PID 1, the boot done while the first run goes on" "$(fact booted)" " systemd $run\$"
 else
     check "the second start refused while the first runs" "$(fact second_start)" '^[1-9]'
     # A busy host slows the guest's own boot a lot, but rcS only starts things.
@@ -312,6 +327,18 @@ systemd)
     check "the unit inactive and masked afterwards" "$(fact unit)" '^inactive masked$'
     check "ModemManager's modem of the other ports, the kit's left alone" "$(fact modem)" "$mm_ports"
     check "no unit failed, before the package is removed and after" "$(fact failed)" '^running / running$' ;;
+dpkg)
+    installs=$(sed -n 's/^@@ installed //p' "$work/console.log" | tr -d '\r')
+    check "dpkg installed the arm64 package, then the armhf one" "$(cut -d ' ' -f 2- <<<"$installs" | tr '\n' ';')" \
+        '^install ok installed arm64;install ok installed armhf;$'
+    check "from the first install: the command at each install and once per plug" \
+        "$(grep -o -E '(un)?plugged|data [0-9]+' <<<"${events#*;cue;}" | tr '\n' ';')" '^data 15;unplugged;plugged;data 15;data 15;unplugged;plugged;data 15;$'
+    check "the journal: one acceptance each" "$(fact log)" "^$accepted$accepted$accepted$accepted\$"
+    for n in 1 2; do
+        check_within "seconds from install $n to its verdict, told at once" 0 30 \
+            "$(awk "BEGIN { print $(fact verdict$((2 * n - 1))) - $(sed -n "${n}p" <<<"$installs" | cut -d ' ' -f 1) }")"
+    done
+    check "ModemManager's modem of the other ports, the kit's left alone" "$(fact modem)" "$mm_ports" ;;
 procd-files) retry=5 refused="modem did not accept dial mode 0; trying again in 5 s;" reset='data 15;unplugged;plugged;' ;&
 procd-*)
     case $case in
